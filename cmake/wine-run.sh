@@ -1,0 +1,5 @@
+#!/bin/sh
+# Runs a cross-built Windows program under Wine, quietly.
+WINEDEBUG=-all
+export WINEDEBUG
+exec wine "$@"

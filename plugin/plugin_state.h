@@ -1,0 +1,99 @@
+// Everything a loaded plug-in remembers: the static table of array instances,
+// the instance the host has made current, the plug-in-wide flags and the room.
+// Nothing is allocated; one PluginState lives in static storage per library.
+#pragma once
+
+#include <cstdint>
+
+#include "geometry/euler_angles.h"
+#include "geometry/vector3.h"
+#include "models/model_definition.h"
+
+namespace plugin {
+
+using models::kBandCount;
+using models::kCellCapacity;
+
+struct Cell {
+    int32_t kind = 0;  // cabinet kind; always 0 in single-kind products
+    float splayDeg = 0.0f;
+    geometry::Vector3 position;
+    geometry::EulerAngles angles;
+};
+
+struct Instance {
+    bool inUse = false;
+    geometry::Vector3 arrayPosition;
+    geometry::EulerAngles arrayAngles;
+    geometry::Vector3 seatPosition;
+    float transitionDistanceM[kBandCount] = {};
+    float filterGainDb[kBandCount] = {};
+    float filterPhaseDeg[kBandCount] = {};
+    int32_t cellCount = 0;
+    Cell cells[kCellCapacity] = {};
+};
+
+// Applied to a newly allocated instance and to a setup blob with a wrong
+// magic: the default cells, and nothing else. The poses are left stale.
+void resetToDefaults(Instance& instance, const models::ModelDefinition& model);
+
+class InstanceTable {
+public:
+    static constexpr int32_t kSlotCount = 256;
+    static constexpr int32_t kNoInstance = -1;
+
+    // Lowest free slot from 1 up, made current and reset; kNoInstance when full.
+    int32_t allocate(const models::ModelDefinition& model);
+    void makeCurrent(int32_t id) { currentId_ = id; }
+    int32_t currentId() const { return currentId_; }
+    // The current instance, or nullptr while the current id names no slot.
+    Instance* current() {
+        return currentId_ >= 0 && currentId_ < kSlotCount ? &slots_[currentId_] : nullptr;
+    }
+    Instance& slot(int32_t id) { return slots_[id]; }
+
+private:
+    Instance slots_[kSlotCount] = {};
+    int32_t currentId_ = kNoInstance;
+};
+
+// The three plug-in-wide flags the host may set. Flag 1 is stored negated, so
+// that the zero byte at load reads as true.
+class Flags {
+public:
+    static constexpr bool isFlagType(int32_t type) { return type == 1 || type == 2 || type == 4; }
+
+    // Results as the host reads them: -1 for true, 0 for false. Types other than
+    // 1, 2 and 4 are not flags; get leaves `out` alone and set ignores them.
+    void set(int32_t type, int32_t value);
+    bool get(int32_t type, int32_t& out) const;
+
+    // True while levels leave air absorption out.
+    bool absorptionDisabled() const { return flag1Negated_ == 0; }
+
+private:
+    uint8_t flag1Negated_ = 0;
+    uint8_t flag2_ = 0;
+    uint8_t flag4_ = 0;
+};
+
+struct Room {
+    static constexpr float kDefaultSpeedOfSoundMPerS = 343.0f;
+    static constexpr float kDefaultHumidityPercent = 60.0f;
+
+    float speedOfSoundMPerS = kDefaultSpeedOfSoundMPerS;
+    float humidityPercent = kDefaultHumidityPercent;
+    // dB per metre by band; zero until the humidity is first set.
+    float airAbsorptionDbPerM[kBandCount] = {};
+};
+
+struct PluginState {
+    const models::ModelDefinition& model;
+    InstanceTable instances;
+    Flags flags;
+    Room room;
+
+    constexpr explicit PluginState(const models::ModelDefinition& m) : model(m) {}
+};
+
+}  // namespace plugin

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on Debian 12, as root. Safe to run
+# again: it installs only what is missing.
+set -euo pipefail
+
+packages=(
+    cmake g++ make
+    g++-mingw-w64-i686          # the 32-bit Windows plug-ins (posix thread model)
+    wine wine32:i386            # runs the Windows test host and tools
+    xvfb imagemagick            # the setup dialog, headless, and its screenshots
+    googletest libbenchmark-dev # tests and benchmarks
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "install-dependencies: everything is installed"
+    exit 0
+fi
+
+echo "install-dependencies: installing ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q "${missing[@]}"
