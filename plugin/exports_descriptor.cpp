@@ -1,41 +1,9 @@
-// The export bodies. Compiled once per deliverable, bound to its model.
-// Each body is a thin call into the portable core.
-#include <type_traits>
-
-#include "models/bound_model.h"
+// Descriptor exports: fixed, plug-in-wide answers about the product.
+#include "plugin/bound_state.h"
 #include "plugin/descriptor.h"
-#include "plugin/export_scope.h"
-#include "plugin/plugin_api.h"
-#include "plugin/plugin_state.h"
-
-#if !defined(PLUGIN_SHARES_ENTRY_POINTS)
-#error "the build says whether this deliverable shares entry points"
-#endif
-
-// Every export matches the pointer type the host calls it through, and on the
-// 32-bit target pops exactly the bytes the module-definition file names.
-#define PLUGIN_EXPORT(result, name, parameters, stackBytes)                          \
-    static_assert(std::is_same_v<decltype(static_cast<plugin_api::name>(&name)),    \
-                                 plugin_api::name>);                                \
-    static_assert(sizeof(void*) != 4 || plugin_api::StackBytes<plugin_api::name>::value == \
-                                            stackBytes);
-#include "plugin/exports.inc"
-
-namespace {
 
 using plugin::ExportScope;
-using plugin::Instance;
-
-constinit plugin::PluginState gState{models::kBoundModel};
-
-// Runs body on the current instance; -1 while no valid instance is current.
-template <typename Body>
-int32_t onCurrentInstance(Body body) {
-    Instance* instance = gState.instances.current();
-    return instance != nullptr ? body(*instance) : -1;
-}
-
-}  // namespace
+using plugin::gState;
 
 // ---- Descriptor ----
 
@@ -120,38 +88,7 @@ PLUGIN_API int32_t PLUGIN_CALL DLLSetFlag(int32_t type, const int32_t* value) no
     return 0;
 }
 
-// ---- Instances ----
-
-PLUGIN_API int32_t PLUGIN_CALL CI_GetFreeID() noexcept {
-    ExportScope scope;
-    return gState.instances.allocate(gState.model);
-}
-
-PLUGIN_API int32_t PLUGIN_CALL CI_MakeCurrent(int32_t id) noexcept {
-    ExportScope scope;
-    gState.instances.makeCurrent(id);
-    return 0;
-}
-
-PLUGIN_API int32_t PLUGIN_CALL CI_Release() noexcept {
-    ExportScope scope;
-    return onCurrentInstance([](Instance& instance) {
-        instance.inUse = false;
-        return 0;
-    });
-}
-
-PLUGIN_API int32_t PLUGIN_CALL CI_GetPulse(void*, void*, void*) noexcept {
-    ExportScope scope;
-    return onCurrentInstance([](Instance&) { return 0; });
-}
-
-PLUGIN_API int32_t PLUGIN_CALL CI_GetPulses(void*, void*) noexcept {
-    ExportScope scope;
-    return onCurrentInstance([](Instance&) { return 0; });
-}
-
-// ---- Room parameters ----
+// ---- The room-parameter count, which may share DLLClass's entry point ----
 
 #if PLUGIN_SHARES_ENTRY_POINTS
 // One entry point with DLLClass: the module-definition file maps the name on

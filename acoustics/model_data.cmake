@@ -1,0 +1,1 @@
+# Acoustic model data of the three products, with the generator and importer.

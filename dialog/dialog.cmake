@@ -1,0 +1,1 @@
+# The setup dialog: portable rules and preview pass, and the Win32 binding.

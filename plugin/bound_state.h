@@ -1,0 +1,26 @@
+// The plug-in's one static state, bound to the deliverable's model, and the
+// helpers every export body uses. Included only by export sources, which the
+// build compiles once per deliverable.
+#pragma once
+
+#include "models/bound_model.h"
+#include "plugin/export_scope.h"
+#include "plugin/plugin_api.h"
+#include "plugin/plugin_state.h"
+
+#if !defined(PLUGIN_SHARES_ENTRY_POINTS)
+#error "the build says whether this deliverable shares entry points"
+#endif
+
+namespace plugin {
+
+extern PluginState gState;
+
+// Runs body on the current instance; -1 while no valid instance is current.
+template <typename Body>
+int32_t onCurrentInstance(Body body) {
+    Instance* instance = gState.instances.current();
+    return instance != nullptr ? body(*instance) : -1;
+}
+
+}  // namespace plugin
