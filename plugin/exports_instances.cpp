@@ -1,5 +1,6 @@
 // Instance exports: allocating, selecting and releasing array instances.
 #include "plugin/bound_state.h"
+#include "plugin/setup.h"
 
 using plugin::ExportScope;
 using plugin::gState;
@@ -35,4 +36,89 @@ PLUGIN_API int32_t PLUGIN_CALL CI_GetPulse(void*, void*, void*) noexcept {
 PLUGIN_API int32_t PLUGIN_CALL CI_GetPulses(void*, void*) noexcept {
     ExportScope scope;
     return onCurrentInstance([](Instance&) { return 0; });
+}
+
+// ---- Array pose, seat and cell poses ----
+
+namespace {
+
+// The cell behind a host component number, or nullptr outside 1..cell count.
+plugin::Cell* component(Instance& instance, int32_t number) {
+    return number >= 1 && number <= instance.cellCount ? &instance.cells[number - 1] : nullptr;
+}
+
+void writeVector(const geometry::Vector3& v, float* out) {
+    out[0] = v.x;
+    out[1] = v.y;
+    out[2] = v.z;
+}
+
+constexpr float kNoDistance = -1.0f;
+
+}  // namespace
+
+PLUGIN_API int32_t PLUGIN_CALL CI_SetLspkPosition3fv(const float* position) noexcept {
+    ExportScope scope;
+    return onCurrentInstance([&](Instance& instance) {
+        instance.arrayPosition = {position[0], position[1], position[2]};
+        plugin::layOut(instance, gState.model);
+        return 0;
+    });
+}
+
+PLUGIN_API int32_t PLUGIN_CALL CI_SetLspkAngles3fv(const float* anglesDeg) noexcept {
+    ExportScope scope;
+    return onCurrentInstance([&](Instance& instance) {
+        instance.arrayAngles.set(anglesDeg[0], anglesDeg[1], anglesDeg[2], geometry::AngleUnit::Degrees);
+        plugin::layOut(instance, gState.model);
+        return 0;
+    });
+}
+
+PLUGIN_API int32_t PLUGIN_CALL CI_SetSeatPosition3fv(const float* position) noexcept {
+    ExportScope scope;
+    return onCurrentInstance([&](Instance& instance) {
+        instance.seatPosition = {position[0], position[1], position[2]};
+        return 0;
+    });
+}
+
+PLUGIN_API float PLUGIN_CALL CI_GetDistance() noexcept {
+    ExportScope scope;
+    const Instance* instance = gState.instances.current();
+    return instance != nullptr ? geometry::distance(instance->seatPosition, instance->arrayPosition)
+                               : kNoDistance;
+}
+
+PLUGIN_API int32_t PLUGIN_CALL CI_GetComponents() noexcept {
+    ExportScope scope;
+    return onCurrentInstance([](Instance& instance) { return instance.cellCount; });
+}
+
+PLUGIN_API int32_t PLUGIN_CALL CI_GetCompPosition3fv(int32_t number, float* position) noexcept {
+    ExportScope scope;
+    return onCurrentInstance([&](Instance& instance) {
+        const plugin::Cell* cell = component(instance, number);
+        if (cell == nullptr) return -1;
+        writeVector(cell->position, position);
+        return 0;
+    });
+}
+
+PLUGIN_API int32_t PLUGIN_CALL CI_GetCompAngles3fv(int32_t number, float* anglesDeg) noexcept {
+    ExportScope scope;
+    return onCurrentInstance([&](Instance& instance) {
+        const plugin::Cell* cell = component(instance, number);
+        if (cell == nullptr) return -1;
+        for (int i = 0; i < 3; ++i) anglesDeg[i] = cell->angles.degrees(i);
+        return 0;
+    });
+}
+
+PLUGIN_API float PLUGIN_CALL CI_GetCompDistance(int32_t number) noexcept {
+    ExportScope scope;
+    Instance* instance = gState.instances.current();
+    if (instance == nullptr) return kNoDistance;
+    const plugin::Cell* cell = component(*instance, number);
+    return cell != nullptr ? geometry::distance(cell->position, instance->seatPosition) : kNoDistance;
 }

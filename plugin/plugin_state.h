@@ -8,6 +8,7 @@
 #include "geometry/euler_angles.h"
 #include "geometry/vector3.h"
 #include "models/model_definition.h"
+#include "plugin/parameters.h"
 
 namespace plugin {
 
@@ -78,11 +79,8 @@ private:
 };
 
 struct Room {
-    static constexpr float kDefaultSpeedOfSoundMPerS = 343.0f;
-    static constexpr float kDefaultHumidityPercent = 60.0f;
-
-    float speedOfSoundMPerS = kDefaultSpeedOfSoundMPerS;
-    float humidityPercent = kDefaultHumidityPercent;
+    float speedOfSoundMPerS = kRoomParameters[kSpeedOfSoundIndex - 1].defaultValue;
+    float humidityPercent = kRoomParameters[kHumidityIndex - 1].defaultValue;
     // dB per metre by band; zero until the humidity is first set.
     float airAbsorptionDbPerM[kBandCount] = {};
 };

@@ -56,6 +56,22 @@ bool describe(const std::string& path) {
     for (int32_t flag : bands) valid += flag != 0;
     std::printf("  valid bands:     %d of 21\n", valid);
     std::printf("  data resolution: %s\n", toUtf8(resolution).c_str());
+    if (plugin->IP_GetNumber && plugin->IP_GetLabel && plugin->RP_GetNumber && plugin->RP_GetLabel &&
+        plugin->RP_GetDefault) {
+        for (int32_t index = 1; index <= plugin->IP_GetNumber(); ++index) {
+            char label[64] = {};
+            plugin->IP_GetLabel(index, label);
+            std::printf("  input %d:         %s (id %d)\n", int(index), toUtf8(label).c_str(),
+                        int(plugin->IP_GetID(index)));
+        }
+        for (int32_t index = 1; index <= plugin->RP_GetNumber(); ++index) {
+            char label[64] = {};
+            float value = 0.0f;
+            plugin->RP_GetLabel(index, label);
+            plugin->RP_GetDefault(index, &value);
+            std::printf("  room %d:          %s, default %g\n", int(index), toUtf8(label).c_str(), double(value));
+        }
+    }
     return true;
 }
 

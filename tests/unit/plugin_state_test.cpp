@@ -11,14 +11,14 @@ using namespace plugin;
 
 namespace {
 
-class EveryModel : public ::testing::TestWithParam<const models::ModelDefinition*> {
+class InstanceTableEveryModel : public ::testing::TestWithParam<const models::ModelDefinition*> {
 protected:
     const models::ModelDefinition& model() const { return *GetParam(); }
     // The table is large; keep it off the stack.
     std::unique_ptr<InstanceTable> table = std::make_unique<InstanceTable>();
 };
 
-INSTANTIATE_TEST_SUITE_P(Models, EveryModel,
+INSTANTIATE_TEST_SUITE_P(Models, InstanceTableEveryModel,
                          ::testing::Values(&models::kKtr2, &models::kKtr4, &models::kQspan),
                          [](const auto& info) {
                              return info.param == &models::kKtr2   ? std::string("ktr2")
@@ -28,7 +28,7 @@ INSTANTIATE_TEST_SUITE_P(Models, EveryModel,
 
 }  // namespace
 
-TEST_P(EveryModel, AllocatesTheLowestFreeSlotFromOne) {
+TEST_P(InstanceTableEveryModel, AllocatesTheLowestFreeSlotFromOne) {
     EXPECT_EQ(table->current(), nullptr);
     EXPECT_EQ(table->allocate(model()), 1);
     EXPECT_EQ(table->allocate(model()), 2);
@@ -39,7 +39,7 @@ TEST_P(EveryModel, AllocatesTheLowestFreeSlotFromOne) {
     EXPECT_EQ(table->allocate(model()), 4);
 }
 
-TEST_P(EveryModel, FullTableRefusesAndKeepsTheCurrentId) {
+TEST_P(InstanceTableEveryModel, FullTableRefusesAndKeepsTheCurrentId) {
     for (int32_t id = 1; id <= 255; ++id) ASSERT_EQ(table->allocate(model()), id);
     table->makeCurrent(17);
     EXPECT_EQ(table->allocate(model()), InstanceTable::kNoInstance);
@@ -48,7 +48,7 @@ TEST_P(EveryModel, FullTableRefusesAndKeepsTheCurrentId) {
     EXPECT_FALSE(table->slot(0).inUse);
 }
 
-TEST_P(EveryModel, CurrentNamesOnlyRealSlots) {
+TEST_P(InstanceTableEveryModel, CurrentNamesOnlyRealSlots) {
     for (int32_t id : {-1, 256, INT32_MIN, INT32_MAX}) {
         table->makeCurrent(id);
         EXPECT_EQ(table->current(), nullptr) << id;
@@ -59,7 +59,7 @@ TEST_P(EveryModel, CurrentNamesOnlyRealSlots) {
     }
 }
 
-TEST_P(EveryModel, ReuseResetsOnlyTheDefaultCells) {
+TEST_P(InstanceTableEveryModel, ReuseResetsOnlyTheDefaultCells) {
     ASSERT_EQ(table->allocate(model()), 1);
     Instance& slot = table->slot(1);
     slot.arrayPosition = {1, 2, 3};
