@@ -2,9 +2,16 @@
 #pragma once
 
 #include "models/identity.h"
+#include "models/ktr_acoustics.h"
 #include "models/model_definition.h"
 
 namespace models {
+
+inline constexpr float kKtr2OnAxisLevelDb[kBandCount] = {
+    130.0f, 130.0f, 130.0f, 130.0f, 130.0f, 130.5f, 131.0f,
+    131.5f, 132.0f, 132.5f, 133.0f, 133.0f, 133.0f, 133.0f,
+    133.0f, 133.0f, 133.0f, 133.0f, 133.0f, 133.0f, 133.0f,
+};
 
 inline constexpr ModelDefinition kKtr2{
     .displayName = KTR2_DISPLAY_NAME,
@@ -32,6 +39,10 @@ inline constexpr ModelDefinition kKtr2{
     .preview = {.bitmapWidthPx = 510, .bitmapHeightPx = 675, .spanXPx = 480, .spanYPx = 645,
                 .marginPx = 15, .aspectWidth = 159, .aspectHeight = 214,
                 .previewRect = {378, 75, 548, 300}, .destination = {378, 75, 170, 225}},
+    // The same balloon and directivity factors as KTR4.
+    .acoustic = {.onAxisLevelDb = {kKtr2OnAxisLevelDb},
+                 .directivityFactor = {kKtrDirectivityFactor},
+                 .balloonDb = {models_balloon_ktr}},
 };
 
 }  // namespace models

@@ -2,9 +2,16 @@
 #pragma once
 
 #include "models/identity.h"
+#include "models/ktr_acoustics.h"
 #include "models/model_definition.h"
 
 namespace models {
+
+inline constexpr float kKtr4OnAxisLevelDb[kBandCount] = {
+    136.0f, 136.0f, 136.0f, 136.0f, 136.0f, 133.0f, 133.0f,
+    133.0f, 133.0f, 133.0f, 133.0f, 133.0f, 135.0f, 135.0f,
+    135.0f, 135.0f, 135.0f, 135.0f, 135.0f, 135.0f, 135.0f,
+};
 
 inline constexpr ModelDefinition kKtr4{
     .displayName = KTR4_DISPLAY_NAME,
@@ -33,6 +40,9 @@ inline constexpr ModelDefinition kKtr4{
     .preview = {.bitmapWidthPx = 510, .bitmapHeightPx = 675, .spanXPx = 480, .spanYPx = 645,
                 .marginPx = 15, .aspectWidth = 159, .aspectHeight = 214,
                 .previewRect = {378, 75, 548, 300}, .destination = {378, 75, 170, 225}},
+    .acoustic = {.onAxisLevelDb = {kKtr4OnAxisLevelDb},
+                 .directivityFactor = {kKtrDirectivityFactor},
+                 .balloonDb = {models_balloon_ktr}},
 };
 
 }  // namespace models

@@ -15,6 +15,9 @@ inline constexpr int kKindNameSize = 5;  // four characters and the NUL
 
 inline constexpr int32_t kInterfaceVersion = 1000000;
 inline constexpr char kDataResolutionText[] = "Based on 5\xB0 complex full sphere";
+// Every band carries data in every product (-1 is true to the host).
+inline constexpr int32_t kEveryBandValid[kBandCount] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                                        -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 
 enum class CabinetShape { FrontRecess, RearNotch };
 
@@ -83,6 +86,18 @@ struct PreviewConstants {
     PixelBox destination;  // where the shrunk bitmap lands
 };
 
+// Acoustic data of one deliverable, per cabinet kind: on-axis level at 1 m
+// (dB, filter at 0 dB) and directivity factor of every band, and the
+// directivity balloon (dB re on axis, 21 x 72 x 37 values, band, meridian,
+// polar order). Entries past the model's kind count are unused.
+struct AcousticTables {
+    const float* onAxisLevelDb[kMaxCabinetKinds];
+    const float* directivityFactor[kMaxCabinetKinds];
+    const float* balloonDb[kMaxCabinetKinds];
+    const int32_t* validBandFlags = kEveryBandValid;
+    const char* dataResolutionText = kDataResolutionText;
+};
+
 struct ModelDefinition {
     const char* displayName;
     const char* manufacturer;
@@ -109,6 +124,8 @@ struct ModelDefinition {
 
     DialogRules dialog;
     PreviewConstants preview;
+
+    AcousticTables acoustic;
 
     constexpr int32_t setupEntryBytes() const { return cellsCarryKind ? 8 : 4; }
 };

@@ -1,4 +1,5 @@
 // Descriptor exports: fixed, plug-in-wide answers about the product.
+#include "acoustics/model_data.h"
 #include "plugin/bound_state.h"
 #include "plugin/descriptor.h"
 
@@ -65,13 +66,14 @@ PLUGIN_API int32_t PLUGIN_CALL DLLGetMaxPower(void*) noexcept { return notProvid
 
 PLUGIN_API int32_t PLUGIN_CALL DLLGetValidBands(int32_t* flags21) noexcept {
     ExportScope scope;
-    for (int band = 0; band < models::kBandCount; ++band) flags21[band] = plugin::kBandCarriesData;
+    const int32_t* flags = acoustics::validBandFlags(gState.model);
+    for (int band = 0; band < models::kBandCount; ++band) flags21[band] = flags[band];
     return 0;
 }
 
 PLUGIN_API int32_t PLUGIN_CALL DLLGetDataResolution(const char** text) noexcept {
     ExportScope scope;
-    *text = models::kDataResolutionText;
+    *text = acoustics::dataResolutionText(gState.model);
     return 0;
 }
 

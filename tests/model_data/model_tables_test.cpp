@@ -1,0 +1,121 @@
+// The short tables of each model and the accessors the run-time lookup uses.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "acoustics/model_data.h"
+#include "models/ktr2.h"
+#include "models/ktr4.h"
+#include "models/qspan.h"
+
+using namespace acoustics;
+using models::kKtr2;
+using models::kKtr4;
+using models::kQspan;
+
+namespace {
+
+// Published on-axis levels, as runs of band numbers (1 to 21) with one value.
+struct Run {
+    int firstBand, lastBand;
+    float levelDb;
+};
+
+void expectLevels(const models::ModelDefinition& model, int kind, std::initializer_list<Run> runs) {
+    int expectedBand = 1;
+    for (const Run& run : runs) {
+        ASSERT_EQ(run.firstBand, expectedBand);
+        for (int band = run.firstBand; band <= run.lastBand; ++band)
+            EXPECT_EQ(onAxisLevelDb(model, kind, band - 1), run.levelDb) << "kind " << kind << " band " << band;
+        expectedBand = run.lastBand + 1;
+    }
+    EXPECT_EQ(expectedBand, 22);
+}
+
+}  // namespace
+
+TEST(ModelTables, KindCounts) {
+    EXPECT_EQ(cabinetKindCount(kKtr2), 1);
+    EXPECT_EQ(cabinetKindCount(kKtr4), 1);
+    EXPECT_EQ(cabinetKindCount(kQspan), 3);
+}
+
+TEST(ModelTables, OnAxisLevelsFollowThePublishedRuns) {
+    expectLevels(kKtr2, 0, {{1, 5, 130.0f}, {6, 6, 130.5f}, {7, 7, 131.0f}, {8, 8, 131.5f}, {9, 9, 132.0f},
+                            {10, 10, 132.5f}, {11, 21, 133.0f}});
+    expectLevels(kKtr4, 0, {{1, 5, 136.0f}, {6, 12, 133.0f}, {13, 21, 135.0f}});
+    expectLevels(kQspan, 0, {{1, 13, 126.0f}, {14, 21, 128.0f}});
+    expectLevels(kQspan, 1, {{1, 13, 126.0f}, {14, 21, 127.0f}});
+    expectLevels(kQspan, 2, {{1, 21, 126.0f}});
+}
+
+TEST(ModelTables, DirectivityFactors) {
+    // ktr2 and ktr4 share one table.
+    for (int band = 0; band < kBandCount; ++band)
+        EXPECT_EQ(directivityFactor(kKtr2, 0, band), directivityFactor(kKtr4, 0, band)) << band;
+    // The qspan kinds agree up to 1600 Hz and differ from 2000 Hz on.
+    for (int band = 0; band < kBandCount; ++band) {
+        const float a = directivityFactor(kQspan, 0, band);
+        const float b = directivityFactor(kQspan, 1, band);
+        const float c = directivityFactor(kQspan, 2, band);
+        if (band <= 12) {
+            EXPECT_TRUE(a == b && b == c) << band;
+        } else {
+            EXPECT_TRUE(a != b && b != c && a != c) << band;
+        }
+        for (const models::ModelDefinition* m : {&kKtr4, &kQspan})
+            for (int kind = 0; kind < m->kindCount; ++kind) EXPECT_GE(directivityFactor(*m, kind, band), 1.0f);
+    }
+    // A few published values, first and last band and the qspan peculiarities.
+    EXPECT_EQ(directivityFactor(kKtr4, 0, 0), 1.412f);
+    EXPECT_EQ(directivityFactor(kKtr4, 0, 20), 61.774f);
+    EXPECT_EQ(directivityFactor(kKtr4, 0, 16), directivityFactor(kKtr4, 0, 17));  // 39.166 twice
+    EXPECT_EQ(directivityFactor(kQspan, 0, 7), 7.112f);
+    EXPECT_EQ(directivityFactor(kQspan, 0, 20), 76.04f);
+    EXPECT_EQ(directivityFactor(kQspan, 1, 13), 13.006f);
+    EXPECT_EQ(directivityFactor(kQspan, 2, 20), 40.269f);
+}
+
+TEST(ModelTables, BalloonAccessorsIndexOneContiguousArray) {
+    for (const models::ModelDefinition* m : {&kKtr2, &kKtr4, &kQspan}) {
+        for (int kind = 0; kind < m->kindCount; ++kind) {
+            const float* whole = m->acoustic.balloonDb[kind];
+            for (int band = 0; band < kBandCount; ++band) {
+                const float* block = balloonBlock(*m, kind, band);
+                ASSERT_EQ(block, whole + band * kBalloonBandStride);
+                for (auto [meridian, polar] : {std::pair{0, 0}, {0, 36}, {71, 0}, {71, 36}, {18, 7}, {53, 29}}) {
+                    EXPECT_EQ(balloonDb(*m, kind, band, meridian, polar), whole[balloonIndex(band, meridian, polar)]);
+                    EXPECT_EQ(&block[meridian * kPolarCount + polar],
+                              whole + band * 2664 + meridian * 37 + polar);
+                }
+            }
+        }
+    }
+    // Bands walk with one fixed stride to the last value of the array.
+    EXPECT_EQ(balloonBlock(kKtr4, 0, 20) + 71 * kPolarCount + 36, kKtr4.acoustic.balloonDb[0] + 55943);
+}
+
+TEST(ModelTables, DeliverablesShareWhatThePublishedDataShares) {
+    EXPECT_EQ(balloonBlock(kKtr2, 0, 0), balloonBlock(kKtr4, 0, 0));
+    EXPECT_NE(balloonBlock(kQspan, 0, 0), balloonBlock(kQspan, 1, 0));
+    EXPECT_NE(balloonBlock(kQspan, 1, 0), balloonBlock(kQspan, 2, 0));
+}
+
+TEST(ModelTables, KindsOutsideTheModelReadTheNearestKind) {
+    EXPECT_EQ(balloonBlock(kKtr4, 2, 5), balloonBlock(kKtr4, 0, 5));
+    EXPECT_EQ(onAxisLevelDb(kKtr4, 1, 0), 136.0f);
+    EXPECT_EQ(balloonBlock(kQspan, -1, 3), balloonBlock(kQspan, 0, 3));
+    EXPECT_EQ(balloonBlock(kQspan, 3, 3), balloonBlock(kQspan, 2, 3));
+    EXPECT_EQ(directivityFactor(kQspan, 7, 20), 40.269f);
+}
+
+TEST(ModelTables, ValidBandsAndResolutionText) {
+    for (const models::ModelDefinition* m : {&kKtr2, &kKtr4, &kQspan}) {
+        for (int band = 0; band < kBandCount; ++band) EXPECT_EQ(validBandFlags(*m)[band], -1);
+        const char* text = dataResolutionText(*m);
+        ASSERT_EQ(std::strlen(text), 31u);
+        EXPECT_EQ(std::memcmp(text, "Based on 5", 10), 0);
+        EXPECT_EQ(static_cast<unsigned char>(text[10]), 0xB0);
+        EXPECT_STREQ(text + 11, " complex full sphere");
+    }
+}
