@@ -42,11 +42,6 @@ PLUGIN_API int32_t PLUGIN_CALL CI_GetPulses(void*, void*) noexcept {
 
 namespace {
 
-// The cell behind a host component number, or nullptr outside 1..cell count.
-plugin::Cell* component(Instance& instance, int32_t number) {
-    return number >= 1 && number <= instance.cellCount ? &instance.cells[number - 1] : nullptr;
-}
-
 void writeVector(const geometry::Vector3& v, float* out) {
     out[0] = v.x;
     out[1] = v.y;
@@ -61,6 +56,7 @@ PLUGIN_API int32_t PLUGIN_CALL CI_SetLspkPosition3fv(const float* position) noex
     ExportScope scope;
     return onCurrentInstance([&](Instance& instance) {
         instance.arrayPosition = {position[0], position[1], position[2]};
+        plugin::updateSeatDistance(instance);
         plugin::layOut(instance, gState.model);
         return 0;
     });
@@ -79,6 +75,7 @@ PLUGIN_API int32_t PLUGIN_CALL CI_SetSeatPosition3fv(const float* position) noex
     ExportScope scope;
     return onCurrentInstance([&](Instance& instance) {
         instance.seatPosition = {position[0], position[1], position[2]};
+        plugin::updateSeatDistance(instance);
         return 0;
     });
 }
@@ -86,8 +83,7 @@ PLUGIN_API int32_t PLUGIN_CALL CI_SetSeatPosition3fv(const float* position) noex
 PLUGIN_API float PLUGIN_CALL CI_GetDistance() noexcept {
     ExportScope scope;
     const Instance* instance = gState.instances.current();
-    return instance != nullptr ? geometry::distance(instance->seatPosition, instance->arrayPosition)
-                               : kNoDistance;
+    return instance != nullptr ? instance->seatDistanceM : kNoDistance;
 }
 
 PLUGIN_API int32_t PLUGIN_CALL CI_GetComponents() noexcept {
@@ -98,7 +94,7 @@ PLUGIN_API int32_t PLUGIN_CALL CI_GetComponents() noexcept {
 PLUGIN_API int32_t PLUGIN_CALL CI_GetCompPosition3fv(int32_t number, float* position) noexcept {
     ExportScope scope;
     return onCurrentInstance([&](Instance& instance) {
-        const plugin::Cell* cell = component(instance, number);
+        const plugin::Cell* cell = plugin::componentCell(instance, number);
         if (cell == nullptr) return -1;
         writeVector(cell->position, position);
         return 0;
@@ -108,7 +104,7 @@ PLUGIN_API int32_t PLUGIN_CALL CI_GetCompPosition3fv(int32_t number, float* posi
 PLUGIN_API int32_t PLUGIN_CALL CI_GetCompAngles3fv(int32_t number, float* anglesDeg) noexcept {
     ExportScope scope;
     return onCurrentInstance([&](Instance& instance) {
-        const plugin::Cell* cell = component(instance, number);
+        const plugin::Cell* cell = plugin::componentCell(instance, number);
         if (cell == nullptr) return -1;
         for (int i = 0; i < 3; ++i) anglesDeg[i] = cell->angles.degrees(i);
         return 0;
@@ -119,6 +115,6 @@ PLUGIN_API float PLUGIN_CALL CI_GetCompDistance(int32_t number) noexcept {
     ExportScope scope;
     Instance* instance = gState.instances.current();
     if (instance == nullptr) return kNoDistance;
-    const plugin::Cell* cell = component(*instance, number);
+    const plugin::Cell* cell = plugin::componentCell(*instance, number);
     return cell != nullptr ? geometry::distance(cell->position, instance->seatPosition) : kNoDistance;
 }

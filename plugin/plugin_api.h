@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "plugin/mesh_records.h"
+
 #if defined(_WIN32)
 #define PLUGIN_CALL __stdcall
 #define PLUGIN_API extern "C"

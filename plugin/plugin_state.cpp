@@ -1,6 +1,15 @@
 #include "plugin/plugin_state.h"
 
+#include "acoustics/component_response.h"
+
 namespace plugin {
+
+void updateSeatDistance(Instance& instance) {
+    const acoustics::SeatDistance seat =
+        acoustics::seatDistance(geometry::distance(instance.seatPosition, instance.arrayPosition));
+    instance.seatDistanceM = seat.distanceM;
+    instance.seatNearFieldLossDb = seat.nearFieldLossDb;
+}
 
 void resetToDefaults(Instance& instance, const models::ModelDefinition& model) {
     instance.cellCount = model.defaultCellCount;

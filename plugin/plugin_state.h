@@ -27,12 +27,29 @@ struct Instance {
     geometry::Vector3 arrayPosition;
     geometry::EulerAngles arrayAngles;
     geometry::Vector3 seatPosition;
+    // The seat's distance from the array position and its near-field loss,
+    // kept whenever either position is set: the response reads them for
+    // every cell. Zero matches the zero positions of a slot never used.
+    float seatDistanceM = 0.0f;
+    float seatNearFieldLossDb = 0.0f;
     float transitionDistanceM[kBandCount] = {};
+    // 10 log10 of the transition distances, at least 1 m; kept with them so
+    // that the response computes no logarithm per band. Zero matches the zero
+    // distances of a slot never laid out.
+    float farFieldOffsetDb[kBandCount] = {};
     float filterGainDb[kBandCount] = {};
     float filterPhaseDeg[kBandCount] = {};
     int32_t cellCount = 0;
     Cell cells[kCellCapacity] = {};
 };
+
+// The cell behind a host component number, or nullptr outside 1..cell count.
+inline Cell* componentCell(Instance& instance, int32_t number) {
+    return number >= 1 && number <= instance.cellCount ? &instance.cells[number - 1] : nullptr;
+}
+
+// Refreshes the seat distance after the seat or the array position changed.
+void updateSeatDistance(Instance& instance);
 
 // Applied to a newly allocated instance and to a setup blob with a wrong
 // magic: the default cells, and nothing else. The poses are left stale.

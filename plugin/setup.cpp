@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "acoustics/component_response.h"
 #include "acoustics/transition_distance.h"
 #include "geometry/layout.h"
 #include "geometry/scalar.h"
@@ -58,6 +59,9 @@ void layOut(Instance& instance, const models::ModelDefinition& model) {
     const float lengthM =
         count > 0 ? geometry::distance(instance.cells[0].position, instance.cells[count - 1].position) : 0.0f;
     acoustics::computeTransitionDistances(lengthM, model, instance.transitionDistanceM);
+    for (int band = 0; band < kBandCount; ++band) {
+        instance.farFieldOffsetDb[band] = acoustics::farFieldOffsetDb(instance.transitionDistanceM[band]);
+    }
 }
 
 SetupOutcome applySetupBlob(Instance& instance, const models::ModelDefinition& model,

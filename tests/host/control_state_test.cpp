@@ -1,6 +1,7 @@
 // Hosts may run with their own floating-point control state: exceptions
 // unmasked, another rounding, flush-to-zero. Every export must hand that state
 // back untouched and leave no pending x87 exception behind.
+#include <cmath>
 #include <cstdint>
 
 #include "tests/host/plugin_fixture.h"
@@ -58,6 +59,18 @@ TEST_F(PluginTest, ExportsHandBackTheHostsFloatingPointState) {
         plugin->DLLGetName(&text);
         plugin->DLLGetValidBands(bands);
         plugin->CI_GetFreeID();
+        // A response for seats that make logarithms of zero, NaNs and
+        // overflows inside the plug-in: none of it may trap in the host.
+        float levels[21], phases[21], time = 0;
+        const float seats[][3] = {{0, 0, 0}, {NAN, 1, 1}, {INFINITY, -INFINITY, 0}, {3e38f, 3e38f, 3e38f}};
+        for (const auto& seat : seats) {
+            plugin->CI_SetSeatPosition3fv(seat);
+            plugin->CI_GetCompFR(1, levels, phases, &time);
+        }
+        const float nan3[3] = {NAN, NAN, NAN};
+        plugin->CI_SetLspkAngles3fv(nan3);
+        plugin->CI_GetCompFR(2, levels, phases, &time);
+        plugin->RP_SetValue(2, -1e30f);
         plugin->CI_Release();
         const ControlState after = readControlState();
         EXPECT_EQ(after.x87Control, kHostX87Control);

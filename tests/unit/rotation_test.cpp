@@ -3,6 +3,7 @@
 #include <cmath>
 #include <random>
 
+#include "geometry/fast_atan2.h"
 #include "geometry/matrix4.h"
 #include "geometry/plane.h"
 #include "geometry/rotation.h"
@@ -231,4 +232,24 @@ TEST(PlaneAngle, TurnsAndSubtractsInRadians) {
     const Vector2 p = polarStep({1.0f, 1.0f}, a.turnedBy90(), 2.0f);
     EXPECT_NEAR(p.x, 1.0f - 1.0f, 1e-6f);
     EXPECT_NEAR(p.y, 1.0f + 2.0f * 0.8660254f, 1e-6f);
+}
+
+TEST(FastAtan2, AgreesWithTheLibraryEverywhere) {
+    std::mt19937 rng(43);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::uniform_int_distribution<int> exponent(-30, 30);
+    double worst = 0.0;
+    for (int i = 0; i < 200000; ++i) {
+        const float y = std::ldexp(unit(rng), exponent(rng));
+        const float x = std::ldexp(unit(rng), exponent(rng));
+        worst = std::max(worst, std::fabs(double(fastAtan2(y, x)) - std::atan2(double(y), double(x))));
+    }
+    EXPECT_LT(worst, 3e-7);  // near pi one float step is 2.4e-7
+    // The axes and the origin, where the response's angles start.
+    EXPECT_EQ(fastAtan2(0.0f, 1.0f), 0.0f);
+    EXPECT_EQ(fastAtan2(0.0f, 0.0f), 0.0f);
+    EXPECT_NEAR(fastAtan2(1.0f, 0.0f), float(kPi / 2), 1e-7f);
+    EXPECT_NEAR(fastAtan2(0.0f, -1.0f), float(kPi), 1e-7f);
+    EXPECT_NEAR(fastAtan2(-1.0f, 0.0f), float(-kPi / 2), 1e-7f);
+    EXPECT_NEAR(fastAtan2(-1.0f, -1.0f), float(-3 * kPi / 4), 2e-7f);
 }

@@ -1,0 +1,38 @@
+#include "plugin/response.h"
+
+#include <cstring>
+
+#include "acoustics/component_response.h"
+#include "geometry/rotation.h"
+
+namespace plugin {
+
+namespace {
+
+// The absorption table while flag 1 leaves absorption out.
+constexpr float kNoAbsorptionDbPerM[kBandCount] = {};
+
+}  // namespace
+
+void componentResponse(const PluginState& state, const Instance& instance, const Cell& cell,
+                       float* levelsDb, float* phasesDeg, float* timeS) {
+    const models::ModelDefinition& model = state.model;
+    // The seat in the cell's own axes, by the exact inverse of its rotation.
+    const geometry::Vector3 seat =
+        geometry::inverseRotate(instance.seatPosition - cell.position, cell.angles, model.angles.order);
+    const int32_t kind = tableKind(cell, model);
+    const acoustics::ResponseTables tables{
+        model.acoustic.balloonDb[kind],
+        model.acoustic.onAxisLevelDb[kind],
+        instance.filterGainDb,
+        state.flags.absorptionDisabled() ? kNoAbsorptionDbPerM : state.room.airAbsorptionDbPerM,
+        instance.farFieldOffsetDb,
+    };
+    // Every cell of the array is heard over the seat's distance from the array.
+    acoustics::componentLevels(acoustics::seatDirection(seat),
+                               {instance.seatDistanceM, instance.seatNearFieldLossDb}, tables, levelsDb);
+    std::memcpy(phasesDeg, instance.filterPhaseDeg, sizeof instance.filterPhaseDeg);
+    *timeS = instance.seatDistanceM / state.room.speedOfSoundMPerS;
+}
+
+}  // namespace plugin
