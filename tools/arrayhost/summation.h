@@ -1,0 +1,46 @@
+// Adding up the cells of an array at one seat, band by band: by power, as if
+// the cells were unrelated sources, and coherently, as pressures with phase.
+//
+// The coherent sum gives cell c in band i the pressure amplitude
+// 10^(L_ci/20) and the phase phi_ci - 2*pi*f_i*r_c/c0, where L_ci and phi_ci
+// are the level and phase the plug-in reports, f_i the band's nominal centre,
+// r_c the cell's own distance to the seat (CI_GetCompDistance) and c0 the
+// speed of sound. The propagation time CI_GetCompFR reports is one per array,
+// taken from the array position, so it cannot tell the cells apart.
+#pragma once
+
+#include <array>
+
+#include "tools/arrayhost/bands.h"
+
+namespace arrayhost {
+
+// What the host reads for one cell toward one seat.
+struct CellResponse {
+    std::array<float, kBandCount> levelsDb{};
+    std::array<float, kBandCount> phasesDeg{};
+    float reportedTimeS = 0;  // CI_GetCompFR's time, from the array position
+    float pathM = 0;          // CI_GetCompDistance, from the cell itself
+};
+
+// Level of a zero sum: far below anything a plug-in reports.
+inline constexpr double kSilenceDb = -300.0;
+
+// 10*log10 of a power ratio, with kSilenceDb for zero.
+double powerToDb(double power);
+
+BandValues sumByPower(const CellResponse* cells, int count);
+
+class CoherentSum {
+public:
+    explicit CoherentSum(double speedOfSoundMPerS);
+    BandValues operator()(const CellResponse* cells, int count) const;
+
+private:
+    BandValues cyclesPerMetre_{};  // f/c0 per band
+};
+
+// Broadband level of 21 band levels: their energy sum after A-weighting, dB(A).
+double aWeightedDb(const BandValues& bandLevelsDb);
+
+}  // namespace arrayhost

@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+#include "tools/arrayhost/summation.h"
+
+using namespace arrayhost;
+
+namespace {
+
+constexpr double kC = 343.0;
+constexpr int k1kHz = 10, k2kHz = 13, k100Hz = 0;
+const double k6dB = 20 * std::log10(2.0);  // 6.0206
+const double k3dB = 10 * std::log10(2.0);  // 3.0103
+
+CellResponse cell(float levelDb, float phaseDeg, float pathM) {
+    CellResponse r;
+    r.levelsDb.fill(levelDb);
+    r.phasesDeg.fill(phaseDeg);
+    r.pathM = pathM;
+    r.reportedTimeS = pathM / float(kC);
+    return r;
+}
+
+}  // namespace
+
+TEST(Summation, TwoEqualCellsInPhaseGainSixCoherentlyAndThreeByPower) {
+    const CellResponse cells[2] = {cell(90, 0, 20), cell(90, 0, 20)};
+    const BandValues coherent = CoherentSum(kC)(cells, 2);
+    const BandValues power = sumByPower(cells, 2);
+    for (int band = 0; band < kBandCount; ++band) {
+        EXPECT_NEAR(coherent[band], 90 + k6dB, 1e-9) << band;
+        EXPECT_NEAR(power[band], 90 + k3dB, 1e-9) << band;
+    }
+}
+
+TEST(Summation, TwoEqualCellsInAntiphaseCancel) {
+    // By their filter phases, in every band.
+    const CellResponse opposed[2] = {cell(90, 0, 20), cell(90, 180, 20)};
+    const BandValues coherent = CoherentSum(kC)(opposed, 2);
+    for (int band = 0; band < kBandCount; ++band) EXPECT_LT(coherent[band], 90 - 150) << band;
+    // Power does not care.
+    EXPECT_NEAR(sumByPower(opposed, 2)[k1kHz], 90 + k3dB, 1e-9);
+
+    // By their paths: half a wavelength at 1 kHz is a whole one at 2 kHz.
+    const float halfWave1kHz = float(kC / 1000.0 / 2.0);
+    const CellResponse apart[2] = {cell(90, 0, 20), cell(90, 0, 20 + halfWave1kHz)};
+    const BandValues byPath = CoherentSum(kC)(apart, 2);
+    EXPECT_LT(byPath[k1kHz], 90 - 40);  // f32 path: cancels to within its rounding
+    EXPECT_NEAR(byPath[k2kHz], 90 + k6dB, 1e-3);
+    // At 100 Hz the two are 18 degrees apart: 20 log10(2 cos 9 deg).
+    EXPECT_NEAR(byPath[k100Hz], 20 * std::log10(2 * std::cos(9.0 * std::numbers::pi / 180)) + 90, 1e-4);
+    // Twice the speed of sound halves the phase: 1 kHz is then in quadrature.
+    EXPECT_NEAR(CoherentSum(2 * kC)(apart, 2)[k1kHz], 90 + k3dB, 1e-4);
+}
+
+TEST(Summation, CoherentSumUsesEachCellsPathNotTheReportedTime) {
+    CellResponse a = cell(80, 0, 15), b = cell(80, 0, 15);
+    b.reportedTimeS = a.reportedTimeS + 0.0005f;  // half a period at 1 kHz
+    const CellResponse cells[2] = {a, b};
+    EXPECT_NEAR(CoherentSum(kC)(cells, 2)[k1kHz], 80 + k6dB, 1e-9);
+}
+
+TEST(Summation, UnequalAndQuadratureCells) {
+    const float half = float(-k6dB);  // amplitude 0.5
+    const CellResponse inPhase[2] = {cell(0, 0, 10), cell(half, 0, 10)};
+    EXPECT_NEAR(CoherentSum(kC)(inPhase, 2)[k1kHz], 20 * std::log10(1.5), 1e-6);
+    EXPECT_NEAR(sumByPower(inPhase, 2)[k1kHz], 10 * std::log10(1.25), 1e-6);
+    const CellResponse opposed[2] = {cell(0, 0, 10), cell(half, 180, 10)};
+    EXPECT_NEAR(CoherentSum(kC)(opposed, 2)[k1kHz], 20 * std::log10(0.5), 1e-6);
+    const CellResponse quadrature[2] = {cell(70, 0, 10), cell(70, 90, 10)};
+    EXPECT_NEAR(CoherentSum(kC)(quadrature, 2)[k1kHz], 70 + k3dB, 1e-9);
+}
+
+TEST(Summation, OneCellIsItselfAndNoCellIsSilence) {
+    CellResponse one = cell(0, 45, 7.3f);
+    for (int band = 0; band < kBandCount; ++band) one.levelsDb[band] = float(60 + band);
+    const BandValues coherent = CoherentSum(kC)(&one, 1), power = sumByPower(&one, 1);
+    for (int band = 0; band < kBandCount; ++band) {
+        EXPECT_NEAR(coherent[band], 60 + band, 1e-9);
+        EXPECT_NEAR(power[band], 60 + band, 1e-9);
+    }
+    EXPECT_EQ(sumByPower(&one, 0)[3], kSilenceDb);
+    EXPECT_EQ(CoherentSum(kC)(&one, 0)[3], kSilenceDb);
+}
+
+TEST(Summation, AWeightingTableFollowsTheStandardsCurve) {
+    // IEC 61672-1 A-weighting, normalised to 0 dB at 1 kHz.
+    auto curve = [](double f) {
+        const double f2 = f * f;
+        const double ra = 12194.0 * 12194.0 * f2 * f2 /
+                          ((f2 + 20.6 * 20.6) * std::sqrt((f2 + 107.7 * 107.7) * (f2 + 737.9 * 737.9)) *
+                           (f2 + 12194.0 * 12194.0));
+        return 20 * std::log10(ra) + 2.0;
+    };
+    for (int band = 0; band < kBandCount; ++band) {
+        // The table rounds to 0.1 dB at the exact base-ten centre.
+        const double exactHz = 1000 * std::pow(10.0, (band - 10) / 10.0);
+        EXPECT_NEAR(kAWeightingDb[band], curve(exactHz), 0.06) << kBandCentresHz[band];
+    }
+}
+
+TEST(Summation, BroadbandIsTheAWeightedEnergySum) {
+    BandValues levels;
+    levels.fill(kSilenceDb);
+    levels[k1kHz] = 80;
+    EXPECT_NEAR(aWeightedDb(levels), 80, 1e-9);
+    levels[k100Hz] = 80;  // 60.9 dB(A) more
+    EXPECT_NEAR(aWeightedDb(levels), 10 * std::log10(1e8 + std::pow(10.0, 6.09)), 1e-9);
+    levels.fill(50);
+    double sum = 0;
+    for (double a : kAWeightingDb) sum += std::pow(10.0, (50 + a) / 10);
+    EXPECT_NEAR(aWeightedDb(levels), 10 * std::log10(sum), 1e-9);
+}
+
+TEST(Summation, BandLookup) {
+    EXPECT_EQ(bandIndexOfHz(100), 0);
+    EXPECT_EQ(bandIndexOfHz(1000), 10);
+    EXPECT_EQ(bandIndexOfHz(10000), 20);
+    EXPECT_EQ(bandIndexOfHz(1100), -1);
+    EXPECT_EQ(bandIndexOfHz(80), -1);
+    EXPECT_EQ(bandLabel(5), "315 Hz");
+    EXPECT_EQ(bandLabel(15), "3.15 kHz");
+}
