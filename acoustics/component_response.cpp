@@ -1,7 +1,6 @@
 #include "acoustics/component_response.h"
 
 #include <cmath>
-#include <limits>
 
 #include "acoustics/balloon_grid.h"
 #include "geometry/fast_atan2.h"
@@ -11,7 +10,6 @@ namespace acoustics {
 
 namespace {
 
-constexpr float kRadiansToDegreesF = float(geometry::kRadiansToDegrees);
 // Grid coordinates per degree. Multiplying by the single-precision 1/5 keeps
 // every whole multiple of 5 degrees exactly on its node.
 constexpr float kNodesPerDeg = 1.0f / float(kGridStepDeg);
@@ -35,17 +33,14 @@ Bracket bracket(float coordinate) {
 
 SeatDirection seatDirection(const geometry::Vector3& v) {
     if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) return {0.0f, 0.0f, false};
-    const float squared = v.x * v.x + v.z * v.z;
-    // Far seats whose squares overflow take the slow road through double.
-    const float horizontal = squared <= std::numeric_limits<float>::max()
-                                 ? std::sqrt(squared)
-                                 : float(std::sqrt(double(v.x) * v.x + double(v.z) * v.z));
+    // In double: far seats cannot overflow the squares, and the angles round
+    // to single precision only once, at the end.
+    const double x = v.x, y = v.y, z = v.z;
+    const double horizontal = std::sqrt(x * x + z * z);
     // The angle from the -y axis; 0 for a seat at the cell itself.
-    const float polarDeg = geometry::fastAtan2(horizontal, -v.y) * kRadiansToDegreesF;
-    float meridianDeg = geometry::fastAtan2(-v.x, v.z) * kRadiansToDegreesF;
+    const float polarDeg = float(geometry::fastAtan2(horizontal, -y) * geometry::kRadiansToDegrees);
+    float meridianDeg = float(geometry::fastAtan2(-x, z) * geometry::kRadiansToDegrees);
     if (meridianDeg < 0.0f) meridianDeg += 360.0f;
-    // Single-precision pi in degrees may lie a hair past 180: keep the grid
-    // coordinates within the balloon.
     return {geometry::clamp(polarDeg, 0.0f, 180.0f), geometry::clamp(meridianDeg, 0.0f, 360.0f), true};
 }
 

@@ -236,20 +236,21 @@ TEST(PlaneAngle, TurnsAndSubtractsInRadians) {
 
 TEST(FastAtan2, AgreesWithTheLibraryEverywhere) {
     std::mt19937 rng(43);
-    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
     std::uniform_int_distribution<int> exponent(-30, 30);
     double worst = 0.0;
     for (int i = 0; i < 200000; ++i) {
-        const float y = std::ldexp(unit(rng), exponent(rng));
-        const float x = std::ldexp(unit(rng), exponent(rng));
-        worst = std::max(worst, std::fabs(double(fastAtan2(y, x)) - std::atan2(double(y), double(x))));
+        const double y = std::ldexp(unit(rng), exponent(rng));
+        const double x = std::ldexp(unit(rng), exponent(rng));
+        worst = std::max(worst, std::fabs(fastAtan2(y, x) - std::atan2(y, x)));
     }
-    EXPECT_LT(worst, 3e-7);  // near pi one float step is 2.4e-7
-    // The axes and the origin, where the response's angles start.
-    EXPECT_EQ(fastAtan2(0.0f, 1.0f), 0.0f);
-    EXPECT_EQ(fastAtan2(0.0f, 0.0f), 0.0f);
-    EXPECT_NEAR(fastAtan2(1.0f, 0.0f), float(kPi / 2), 1e-7f);
-    EXPECT_NEAR(fastAtan2(0.0f, -1.0f), float(kPi), 1e-7f);
-    EXPECT_NEAR(fastAtan2(-1.0f, 0.0f), float(-kPi / 2), 1e-7f);
-    EXPECT_NEAR(fastAtan2(-1.0f, -1.0f), float(-3 * kPi / 4), 2e-7f);
+    EXPECT_LT(worst, 1e-13);
+    // The axes, the diagonals and the origin, where the response's angles start.
+    EXPECT_EQ(fastAtan2(0.0, 1.0), 0.0);
+    EXPECT_EQ(fastAtan2(0.0, 0.0), 0.0);
+    EXPECT_NEAR(fastAtan2(1.0, 0.0), kPi / 2, 1e-15);
+    EXPECT_NEAR(fastAtan2(0.0, -1.0), kPi, 1e-15);
+    EXPECT_NEAR(fastAtan2(-1.0, 0.0), -kPi / 2, 1e-15);
+    EXPECT_NEAR(fastAtan2(-1.0, -1.0), -3 * kPi / 4, 1e-15);
+    EXPECT_NEAR(fastAtan2(1.0, 1.0), kPi / 4, 1e-15);
 }
