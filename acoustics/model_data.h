@@ -28,6 +28,11 @@ inline float onAxisLevelDb(const models::ModelDefinition& model, int kind, int b
     return model.acoustic.onAxisLevelDb[existingKind(model, kind)][band];
 }
 
+// The 21 on-axis levels of a kind, band 0 first.
+inline const float* onAxisLevelsDb(const models::ModelDefinition& model, int kind) {
+    return model.acoustic.onAxisLevelDb[existingKind(model, kind)];
+}
+
 // On-axis intensity over the mean over the sphere, at least 1.
 inline float directivityFactor(const models::ModelDefinition& model, int kind, int band) {
     return model.acoustic.directivityFactor[existingKind(model, kind)][band];

@@ -1,5 +1,6 @@
 // Response exports: each cell's levels toward the seat, its on-axis level and
 // its directivity factor. CI_GetCompFR runs in the host's innermost loop.
+#include "acoustics/model_data.h"
 #include "plugin/bound_state.h"
 #include "plugin/response.h"
 
@@ -21,7 +22,7 @@ bool kindForQuery(Instance& instance, int32_t number, int32_t& kind) {
     }
     const plugin::Cell* cell = plugin::componentCell(instance, number);
     if (cell == nullptr) return false;
-    kind = plugin::tableKind(*cell, kModel);
+    kind = cell->kind;
     return true;
 }
 
@@ -45,7 +46,7 @@ PLUGIN_API int32_t PLUGIN_CALL CI_GetCompSPL1m(int32_t number, int32_t band, flo
     return onCurrentInstance([&](Instance& instance) {
         int32_t kind = 0;
         if (!isBandNumber(band) || !kindForQuery(instance, number, kind)) return -1;
-        *levelDb = kModel.acoustic.onAxisLevelDb[kind][band - 1] + instance.filterGainDb[band - 1];
+        *levelDb = acoustics::onAxisLevelDb(kModel, kind, band - 1) + instance.filterGainDb[band - 1];
         return 0;
     });
 }
@@ -55,7 +56,7 @@ PLUGIN_API int32_t PLUGIN_CALL CI_GetCompDirectivity(int32_t number, int32_t ban
     return onCurrentInstance([&](Instance& instance) {
         int32_t kind = 0;
         if (!isBandNumber(band) || !kindForQuery(instance, number, kind)) return -1;
-        *factor = kModel.acoustic.directivityFactor[kind][band - 1];
+        *factor = acoustics::directivityFactor(kModel, kind, band - 1);
         return 0;
     });
 }

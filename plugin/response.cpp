@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "acoustics/component_response.h"
+#include "acoustics/model_data.h"
 #include "geometry/rotation.h"
 
 namespace plugin {
@@ -20,10 +21,9 @@ void componentResponse(const PluginState& state, const Instance& instance, const
     // The seat in the cell's own axes, by the exact inverse of its rotation.
     const geometry::Vector3 seat =
         geometry::inverseRotate(instance.seatPosition - cell.position, cell.angles, model.angles.order);
-    const int32_t kind = tableKind(cell, model);
     const acoustics::ResponseTables tables{
-        model.acoustic.balloonDb[kind],
-        model.acoustic.onAxisLevelDb[kind],
+        acoustics::balloonBlock(model, cell.kind, 0),
+        acoustics::onAxisLevelsDb(model, cell.kind),
         instance.filterGainDb,
         state.flags.absorptionDisabled() ? kNoAbsorptionDbPerM : state.room.airAbsorptionDbPerM,
         instance.farFieldOffsetDb,

@@ -10,10 +10,4 @@ namespace plugin {
 void componentResponse(const PluginState& state, const Instance& instance, const Cell& cell,
                        float* levelsDb, float* phasesDeg, float* timeS);
 
-// The cabinet kind whose tables a cell uses; a kind the product lacks reads
-// as kind 0 rather than outside the tables.
-inline int32_t tableKind(const Cell& cell, const models::ModelDefinition& model) {
-    return cell.kind >= 0 && cell.kind < model.kindCount ? cell.kind : 0;
-}
-
 }  // namespace plugin
