@@ -27,7 +27,7 @@ audience = -15 -40 15 0 1.2
 resolution = 0.2
 map_bands = 250 1000 4000
 map_sum = coherent
-map_range = 30
+map_range = 24
 )";
 
 std::string trim(const std::string& s) {

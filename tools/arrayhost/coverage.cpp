@@ -1,0 +1,147 @@
+#include "tools/arrayhost/coverage.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "tools/arrayhost/progress.h"
+
+namespace arrayhost {
+
+SeatResult measureSeat(const Session& session, const Vec3& seatM, double speedOfSoundMPerS) {
+    SeatResult result;
+    result.seatM = seatM;
+    result.arrayDistanceM = session.setSeat(seatM);
+    result.poses.resize(size_t(session.cellCount()));
+    result.cells.resize(size_t(session.cellCount()));
+    session.respond(result.poses.data(), result.cells.data());
+    result.powerDb = sumByPower(result.cells.data(), session.cellCount());
+    result.coherentDb = CoherentSum(speedOfSoundMPerS)(result.cells.data(), session.cellCount());
+    return result;
+}
+
+CoverageMap::CoverageMap(const AudiencePlane& plane, std::vector<int> bands)
+    : plane_(plane), bands_(std::move(bands)), columns_(plane.columns()), rows_(plane.rows()) {
+    values_.assign(size_t(layerCount()) * size_t(columns_) * size_t(rows_), float(kSilenceDb));
+}
+
+std::string CoverageMap::layerName(int layer) const {
+    const bool power = layer % 2 == 1;
+    const size_t band = size_t(layer / 2);
+    std::string name = band < bands_.size() ? bandLabel(bands_[band]) : "broadband";
+    name.erase(std::remove(name.begin(), name.end(), ' '), name.end());
+    name += power ? "_power" : "_coherent";
+    return name + (band < bands_.size() ? "_dB" : "_dBA");
+}
+
+float& CoverageMap::at(int layer, int column, int row) {
+    return values_[(size_t(layer) * size_t(rows_) + size_t(row)) * size_t(columns_) + size_t(column)];
+}
+
+float CoverageMap::at(int layer, int column, int row) const {
+    return values_[(size_t(layer) * size_t(rows_) + size_t(row)) * size_t(columns_) + size_t(column)];
+}
+
+double CoverageMap::interpolate(int layer, double xM, double yM) const {
+    const double u = std::clamp((xM - plane_.xMinM) / plane_.resolutionM, 0.0, double(columns_ - 1));
+    const double v = std::clamp((yM - plane_.yMinM) / plane_.resolutionM, 0.0, double(rows_ - 1));
+    const int c0 = std::min(int(u), std::max(columns_ - 2, 0)), r0 = std::min(int(v), std::max(rows_ - 2, 0));
+    const int c1 = std::min(c0 + 1, columns_ - 1), r1 = std::min(r0 + 1, rows_ - 1);
+    const double fu = u - c0, fv = v - r0;
+    const double bottom = at(layer, c0, r0) * (1 - fu) + at(layer, c1, r0) * fu;
+    const double top = at(layer, c0, r1) * (1 - fu) + at(layer, c1, r1) * fu;
+    return bottom * (1 - fv) + top * fv;
+}
+
+CoverageMap::Extreme CoverageMap::loudest(int layer) const {
+    Extreme e{at(layer, 0, 0), 0, 0};
+    for (int r = 0; r < rows_; ++r) {
+        for (int c = 0; c < columns_; ++c) {
+            if (at(layer, c, r) > e.levelDb) e = {at(layer, c, r), c, r};
+        }
+    }
+    return e;
+}
+
+CoverageMap::Extreme CoverageMap::quietest(int layer) const {
+    Extreme e{at(layer, 0, 0), 0, 0};
+    for (int r = 0; r < rows_; ++r) {
+        for (int c = 0; c < columns_; ++c) {
+            if (at(layer, c, r) < e.levelDb) e = {at(layer, c, r), c, r};
+        }
+    }
+    return e;
+}
+
+CoverageMap sweepAudience(const Session& session, const Scenario& scenario, SweepTiming& timing,
+                          bool showProgress) {
+    using Clock = std::chrono::steady_clock;
+    const AudiencePlane& plane = *scenario.audience;
+    CoverageMap map(plane, scenario.mapBands);
+    const int cells = session.cellCount();
+    std::vector<CellPose> poses(static_cast<size_t>(cells));
+    std::vector<CellResponse> responses(static_cast<size_t>(cells));
+    const CoherentSum coherent(scenario.speedOfSoundMPerS);
+    const long seats = long(plane.columns()) * long(plane.rows());
+    std::unique_ptr<ProgressBar> progress;
+    if (showProgress) progress = std::make_unique<ProgressBar>(seats);
+
+    Clock::duration inPlugin{};
+    const auto start = Clock::now();
+    long done = 0;
+    for (int row = 0; row < plane.rows(); ++row) {
+        for (int column = 0; column < plane.columns(); ++column) {
+            const auto before = Clock::now();
+            session.setSeat(plane.point(column, row));
+            session.respond(poses.data(), responses.data());
+            inPlugin += Clock::now() - before;
+
+            const BandValues power = sumByPower(responses.data(), cells);
+            const BandValues pressure = coherent(responses.data(), cells);
+            for (size_t k = 0; k < map.bands().size(); ++k) {
+                const int band = map.bands()[k];
+                map.at(map.bandLayer(k, MapSum::Coherent), column, row) = float(pressure[band]);
+                map.at(map.bandLayer(k, MapSum::Power), column, row) = float(power[band]);
+            }
+            map.at(map.broadbandLayer(MapSum::Coherent), column, row) = float(aWeightedDb(pressure));
+            map.at(map.broadbandLayer(MapSum::Power), column, row) = float(aWeightedDb(power));
+            ++done;
+        }
+        if (progress) progress->update(done);
+    }
+    if (progress) progress->finish();
+    timing.seats = seats;
+    timing.responses = seats * cells;
+    timing.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    timing.pluginSeconds = std::chrono::duration<double>(inPlugin).count();
+    return map;
+}
+
+bool writeCoverageCsv(const CoverageMap& map, const std::string& path, std::string& error) {
+    std::FILE* out = std::fopen(path.c_str(), "w");
+    if (out == nullptr) {
+        error = "cannot write " + path;
+        return false;
+    }
+    std::fprintf(out, "x_m,y_m");
+    for (int layer = 0; layer < map.layerCount(); ++layer) std::fprintf(out, ",%s", map.layerName(layer).c_str());
+    std::fprintf(out, "\n");
+    const AudiencePlane& plane = map.plane();
+    for (int row = 0; row < plane.rows(); ++row) {
+        for (int column = 0; column < plane.columns(); ++column) {
+            const Vec3 p = plane.point(column, row);
+            std::fprintf(out, "%.3f,%.3f", p.x, p.y);
+            for (int layer = 0; layer < map.layerCount(); ++layer) {
+                std::fprintf(out, ",%.2f", double(map.at(layer, column, row)));
+            }
+            std::fprintf(out, "\n");
+        }
+    }
+    const bool ok = std::fclose(out) == 0;
+    if (!ok) error = "cannot finish writing " + path;
+    return ok;
+}
+
+}  // namespace arrayhost

@@ -1,0 +1,70 @@
+// The audience plane swept seat by seat, and what the host learns at one seat.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/arrayhost/scenario.h"
+#include "tools/arrayhost/session.h"
+#include "tools/arrayhost/summation.h"
+
+namespace arrayhost {
+
+// Everything read at one seat, with the array's level summed both ways.
+struct SeatResult {
+    Vec3 seatM;
+    float arrayDistanceM = 0;  // CI_GetDistance
+    std::vector<CellPose> poses;
+    std::vector<CellResponse> cells;
+    BandValues powerDb{}, coherentDb{};
+};
+
+SeatResult measureSeat(const Session& session, const Vec3& seatM, double speedOfSoundMPerS);
+
+// Levels over the audience grid in layers: per map band its coherent and
+// power sums, then the A-weighted broadband level of both sums.
+class CoverageMap {
+public:
+    CoverageMap(const AudiencePlane& plane, std::vector<int> bands);
+
+    const AudiencePlane& plane() const { return plane_; }
+    const std::vector<int>& bands() const { return bands_; }
+    int layerCount() const { return 2 * int(bands_.size()) + 2; }
+    int bandLayer(size_t mapBand, MapSum sum) const { return 2 * int(mapBand) + (sum == MapSum::Power); }
+    int broadbandLayer(MapSum sum) const { return 2 * int(bands_.size()) + (sum == MapSum::Power); }
+    std::string layerName(int layer) const;  // "1kHz_coherent_dB", "broadband_power_dBA"
+
+    float& at(int layer, int column, int row);
+    float at(int layer, int column, int row) const;
+    // Bilinear between grid points, at a point of the plane (metres).
+    double interpolate(int layer, double xM, double yM) const;
+
+    struct Extreme {
+        float levelDb;
+        int column, row;
+    };
+    Extreme loudest(int layer) const;
+    Extreme quietest(int layer) const;
+
+private:
+    AudiencePlane plane_;
+    std::vector<int> bands_;
+    int columns_, rows_;
+    std::vector<float> values_;
+};
+
+struct SweepTiming {
+    long seats = 0, responses = 0;  // responses: cell-seat pairs
+    double seconds = 0;             // the whole sweep, summing included
+    double pluginSeconds = 0;       // in the plug-in's exports only
+};
+
+// Sweeps every grid seat: CI_SetSeatPosition3fv, then per cell its pose,
+// CI_GetCompFR and CI_GetCompDistance; sums and stores the layers.
+CoverageMap sweepAudience(const Session& session, const Scenario& scenario, SweepTiming& timing,
+                          bool showProgress);
+
+// One line per seat: x, y, then every layer.
+bool writeCoverageCsv(const CoverageMap& map, const std::string& path, std::string& error);
+
+}  // namespace arrayhost

@@ -1,0 +1,224 @@
+// arrayhost: a stand-in for the host program. Loads a plug-in, drives it
+// through its exports as the host does for one scenario, and reports what it
+// answers: descriptors, cell poses, the levels at a seat, coverage maps of an
+// audience plane and a side view of the array.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "tools/arrayhost/coverage.h"
+#include "tools/arrayhost/plots.h"
+#include "tools/arrayhost/report.h"
+#include "tools/arrayhost/scenario.h"
+#include "tools/arrayhost/session.h"
+
+namespace {
+
+using namespace arrayhost;
+
+// Exit codes.
+constexpr int kBadInput = 1, kPluginFailed = 2, kOutputFailed = 3;
+
+constexpr const char* kUsage =
+    "usage: arrayhost [SCENARIO] [--plugin NAME|PATH] [--out DIR] [--no-images] [--quiet]\n"
+    "       arrayhost --default-scenario\n"
+    "Runs SCENARIO (a text file; without one, the built-in default) through a plug-in\n"
+    "the way the host program does, prints a report and writes maps, a side view,\n"
+    "a CSV of the map and the report into DIR (default: arrayhost-output).\n"
+    "  --plugin NAME|PATH  ktr2, ktr4 or qspan beside this program, or a library path;\n"
+    "                      overrides the scenario's `plugin`\n"
+    "  --no-images         report only\n"
+    "  --quiet             no progress bar\n"
+    "  --default-scenario  print the built-in scenario and stop\n";
+
+struct Options {
+    std::string scenarioPath, plugin, outDir = "arrayhost-output";
+    bool images = true, progress = true;
+};
+
+std::string fileLabel(const std::string& name) {
+    std::string out;
+    for (char c : name) {
+        if (c != ' ') out += c;
+    }
+    return out;
+}
+
+std::string stemOf(const std::string& path) {
+    return std::filesystem::path(path).stem().string();
+}
+
+class Output {
+public:
+    Output(std::string dir) : dir_(std::move(dir)) {}
+    // A forward slash serves both systems and keeps the printed paths alike.
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    bool png(const Canvas& canvas, const std::string& name) {
+        std::string error;
+        if (!canvas.writePng(path(name), error)) return fail(error);
+        written_ += "  " + path(name) + "\n";
+        return true;
+    }
+    bool text(const std::string& content, const std::string& name) {
+        std::FILE* f = std::fopen(path(name).c_str(), "wb");
+        if (f == nullptr || std::fwrite(content.data(), 1, content.size(), f) != content.size() ||
+            std::fclose(f) != 0) {
+            return fail("cannot write " + path(name));
+        }
+        return true;
+    }
+    bool fail(const std::string& error) {
+        std::fprintf(stderr, "arrayhost: %s\n", error.c_str());
+        ok_ = false;
+        return false;
+    }
+    const std::string& written() const { return written_; }
+    bool ok() const { return ok_; }
+
+private:
+    std::string dir_, written_;
+    bool ok_ = true;
+};
+
+int run(const Options& options) {
+    ScenarioError scenarioError;
+    std::optional<Scenario> loaded = options.scenarioPath.empty()
+                                         ? std::optional<Scenario>(defaultScenario())
+                                         : loadScenario(options.scenarioPath, scenarioError);
+    if (!loaded) {
+        std::fprintf(stderr, "arrayhost: %s\n", scenarioError.message().c_str());
+        return kBadInput;
+    }
+    Scenario scenario = *loaded;
+    if (!options.plugin.empty()) scenario.plugin = options.plugin;
+
+    std::string error;
+    auto session = Session::open(scenario.plugin, error);
+    if (!session) {
+        std::fprintf(stderr, "arrayhost: %s\n", error.c_str());
+        return kPluginFailed;
+    }
+    std::string report = "arrayhost: " + scenario.source + "\n\n";
+    report += formatDescriptors(session->describe(), session->libraryPath()) + "\n";
+    if (!session->setUp(scenario, error)) {
+        std::fputs(report.c_str(), stdout);
+        std::fprintf(stderr, "arrayhost: %s\n", error.c_str());
+        return kBadInput;
+    }
+    const std::vector<CellPose> poses = session->cellPoses();
+    report += formatSetup(scenario, poses) + "\n";
+    std::fputs(report.c_str(), stdout);
+    std::fflush(stdout);
+
+    std::string more;
+    if (scenario.seatM) {
+        more += formatSeat(measureSeat(*session, *scenario.seatM, scenario.speedOfSoundMPerS),
+                           scenario.speedOfSoundMPerS) +
+                "\n";
+    }
+    std::optional<CoverageMap> map;
+    if (scenario.audience) {
+        SweepTiming timing;
+        map = sweepAudience(*session, scenario, timing, options.progress);
+        more += formatCoverage(*map, timing, scenario.mapSum) + "\n";
+    }
+    std::fputs(more.c_str(), stdout);
+    std::fflush(stdout);
+    report += more;
+
+    std::error_code fsError;
+    std::filesystem::create_directories(options.outDir, fsError);
+    Output out(options.outDir);
+    if (fsError) out.fail("cannot create " + options.outDir + ": " + fsError.message());
+    const std::string product = stemOf(session->libraryPath());
+    if (out.ok() && options.images) {
+        if (map) {
+            MapLabels labels;
+            labels.markers.push_back({scenario.arrayPositionM.x, scenario.arrayPositionM.y, "array"});
+            const AudiencePlane& plane = *scenario.audience;
+            if (scenario.seatM && scenario.seatM->x >= plane.xMinM && scenario.seatM->x <= plane.xMaxM &&
+                scenario.seatM->y >= plane.yMinM && scenario.seatM->y <= plane.yMaxM) {
+                labels.markers.push_back({scenario.seatM->x, scenario.seatM->y, "seat"});
+            }
+            const char* sumText = scenario.mapSum == MapSum::Coherent ? "coherent sum" : "power sum";
+            char where[160];
+            std::snprintf(where, sizeof where, "%d cells hung at %.1f m, seats at %.1f m, grid %g m",
+                          scenario.cellCount(), scenario.arrayPositionM.z, scenario.audience->heightM,
+                          scenario.audience->resolutionM);
+            for (size_t k = 0; k < map->bands().size(); ++k) {
+                const std::string band = bandLabel(map->bands()[k]);
+                labels.title = product + ": " + band + ", " + sumText;
+                labels.subtitle = where;
+                labels.unit = "dB";
+                out.png(drawCoverageMap(*map, map->bandLayer(k, scenario.mapSum), scenario.mapRangeDb, labels),
+                        "arrayhost-map-" + fileLabel(band) + ".png");
+            }
+            labels.title = product + ": broadband, A-weighted, " + sumText;
+            labels.subtitle = std::string(where) + "; 21 bands";
+            labels.unit = "dB(A)";
+            out.png(drawCoverageMap(*map, map->broadbandLayer(scenario.mapSum), scenario.mapRangeDb, labels),
+                    "arrayhost-map-broadband.png");
+        }
+        char tilt[64];
+        std::snprintf(tilt, sizeof tilt, "%d cells, tilt %.1f deg", scenario.cellCount(), scenario.arrayAnglesDeg.y);
+        out.png(drawSideView(session->mesh(), poses, scenario.arrayPositionM, scenario.arrayAnglesDeg,
+                             product + ": side view, " + tilt),
+                "arrayhost-side.png");
+    }
+    if (out.ok() && map) {
+        if (writeCoverageCsv(*map, out.path("arrayhost-coverage.csv"), error)) {
+            std::string written = "  " + out.path("arrayhost-coverage.csv") + "\n";
+            report += "Written:\n" + out.written() + written;
+            std::printf("Written:\n%s%s", out.written().c_str(), written.c_str());
+        } else {
+            out.fail(error);
+        }
+    } else if (out.ok() && !out.written().empty()) {
+        report += "Written:\n" + out.written();
+        std::printf("Written:\n%s", out.written().c_str());
+    }
+    if (out.ok()) out.text(report, "arrayhost-report.txt");
+    return out.ok() ? 0 : kOutputFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](const char* name) -> std::string {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "arrayhost: %s needs a value\n%s", name, kUsage);
+                std::exit(kBadInput);
+            }
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--default-scenario") {
+            std::fputs(defaultScenarioText(), stdout);
+            return 0;
+        } else if (arg == "--plugin") {
+            options.plugin = value("--plugin");
+        } else if (arg == "--out") {
+            options.outDir = value("--out");
+        } else if (arg == "--no-images") {
+            options.images = false;
+        } else if (arg == "--quiet") {
+            options.progress = false;
+        } else if (!arg.empty() && arg[0] == '-') {
+            std::fprintf(stderr, "arrayhost: unknown option %s\n%s", arg.c_str(), kUsage);
+            return kBadInput;
+        } else if (options.scenarioPath.empty()) {
+            options.scenarioPath = arg;
+        } else {
+            std::fprintf(stderr, "arrayhost: one scenario at a time (%s and %s)\n", options.scenarioPath.c_str(),
+                         arg.c_str());
+            return kBadInput;
+        }
+    }
+    return run(options);
+}

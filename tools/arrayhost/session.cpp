@@ -1,0 +1,226 @@
+#include "tools/arrayhost/session.h"
+
+#include <cstring>
+
+#include "tools/arrayhost/setup_blob.h"
+
+namespace arrayhost {
+
+namespace {
+
+std::string formatValue(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", v);
+    return text;
+}
+
+std::string labelOf(int32_t(PLUGIN_CALL* getLabel)(int32_t, char*), int index) {
+    char label[256] = {};
+    getLabel(index, label);
+    label[sizeof label - 1] = '\0';
+    return textFromPlugin(label);
+}
+
+}  // namespace
+
+std::string textFromPlugin(const char* text) {
+    std::string out;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
+        if (*p < 0x80) {
+            out += char(*p);
+        } else if (*p >= 0xA0) {  // the code page's Latin-1 range
+            out += char(0xC0 | (*p >> 6));
+            out += char(0x80 | (*p & 0x3F));
+        } else {
+            out += '?';
+        }
+    }
+    return out;
+}
+
+std::unique_ptr<Session> Session::open(const std::string& plugin, std::string& error) {
+    const std::string path = isDeliverableName(plugin) ? host::pluginPath(plugin) : plugin;
+    auto library = host::PluginLibrary::open(path, error);
+    if (!library) return nullptr;
+    std::string missing;
+#define PLUGIN_EXPORT(result, name, parameters, stackBytes) \
+    if (library->name == nullptr) missing += std::string(missing.empty() ? "" : ", ") + #name;
+#include "plugin/exports.inc"
+    if (!missing.empty()) {
+        error = path + " lacks exports the host calls: " + missing;
+        return nullptr;
+    }
+    return std::unique_ptr<Session>(new Session(std::move(library)));
+}
+
+Session::~Session() {
+    if (instance_ >= 0) {
+        library_->CI_MakeCurrent(instance_);
+        library_->CI_Release();
+    }
+}
+
+Descriptors Session::describe() const {
+    const host::PluginLibrary& p = *library_;
+    Descriptors d;
+    const char* text = "";
+    p.DLLGetName(&text);
+    d.name = textFromPlugin(text);
+    text = "";
+    p.DLLGetManufacturer(&text);
+    d.manufacturer = textFromPlugin(text);
+    text = "";
+    p.DLLGetDataResolution(&text);
+    d.dataResolution = textFromPlugin(text);
+    d.version = p.DLLVersion();
+    d.pluginClass = p.DLLClass();
+    int32_t bands[kBandCount] = {};
+    p.DLLGetValidBands(bands);
+    for (int32_t flag : bands) d.validBands += flag != 0;
+    for (int index = 1; index <= p.IP_GetNumber(); ++index) {
+        ParameterDescriptor param;
+        param.index = index;
+        param.id = p.IP_GetID(index);
+        param.type = p.IP_GetType(index);
+        param.label = labelOf(p.IP_GetLabel, index);
+        d.inputs.push_back(param);
+    }
+    for (int index = 1; index <= p.RP_GetNumber(); ++index) {
+        ParameterDescriptor param;
+        param.index = index;
+        param.id = p.RP_GetID(index);
+        param.type = p.RP_GetType(index);
+        param.label = labelOf(p.RP_GetLabel, index);
+        param.hasLimits = true;
+        p.RP_GetDefault(index, &param.defaultValue);
+        p.RP_GetMinimum(index, &param.minimum);
+        p.RP_GetMaximum(index, &param.maximum);
+        d.rooms.push_back(param);
+    }
+    return d;
+}
+
+bool Session::setUp(const Scenario& s, std::string& error) {
+    const host::PluginLibrary& p = *library_;
+
+    // Room values, checked against the limits the plug-in reports.
+    const struct {
+        int index;
+        const char* key;
+        double value;
+    } rooms[] = {{1, "speed_of_sound", s.speedOfSoundMPerS}, {2, "humidity", s.humidityPercent}};
+    for (const auto& room : rooms) {
+        float lo = 0, hi = 0;
+        p.RP_GetMinimum(room.index, &lo);
+        p.RP_GetMaximum(room.index, &hi);
+        if (room.value < lo || room.value > hi) {
+            error = s.where(room.key) + room.key + ": " + formatValue(room.value) + " is outside the plug-in's range " +
+                    formatValue(lo) + " to " + formatValue(hi);
+            return false;
+        }
+        p.RP_SetValue(room.index, float(room.value));
+    }
+    const int32_t leaveAbsorptionOut = s.airAbsorption ? 0 : 1;
+    p.DLLSetFlag(1, &leaveAbsorptionOut);
+
+    instance_ = p.CI_GetFreeID();
+    if (instance_ < 0) {
+        error = "the plug-in has no free instance";
+        return false;
+    }
+
+    // Learn the blob format from the fresh instance, then hand over ours.
+    const int freshCells = p.CI_GetComponents();
+    uint32_t size = 0;
+    p.IP_GetValue(1, &size);
+    std::vector<uint8_t> fresh(size < 8 ? 8 : size, 0);
+    std::memcpy(fresh.data(), &size, 4);
+    p.IP_GetValue(1, fresh.data());
+    fresh.resize(size);
+    const auto format = blobFormatOf(fresh, freshCells, error);
+    if (!format) return false;
+    if (!s.kinds.empty() && !format->cellsCarryKind) {
+        error = s.where("kinds") + "kinds: the cells of this plug-in carry no cabinet kind";
+        return false;
+    }
+    const std::vector<uint8_t> blob = makeSetupBlob(*format, s.splaysDeg, s.kinds);
+    if (p.IP_SetValue(1, blob.data()) != 0) {
+        error = s.where("cells") + "cells: the plug-in refused the setup of " + std::to_string(s.cellCount()) +
+                " cells";
+        return false;
+    }
+
+    const float position[3] = {float(s.arrayPositionM.x), float(s.arrayPositionM.y), float(s.arrayPositionM.z)};
+    const float angles[3] = {float(s.arrayAnglesDeg.x), float(s.arrayAnglesDeg.y), float(s.arrayAnglesDeg.z)};
+    p.CI_SetLspkPosition3fv(position);
+    p.CI_SetLspkAngles3fv(angles);
+    if (s.filter) {
+        float gains[kBandCount], phases[kBandCount];
+        for (int band = 0; band < kBandCount; ++band) {
+            gains[band] = float(s.filter->gainsDb[band]);
+            phases[band] = float(s.filter->phasesDeg[band]);
+        }
+        p.IP_SetFilter(gains, phases);
+    }
+
+    cellCount_ = p.CI_GetComponents();
+    if (cellCount_ != s.cellCount()) {
+        error = "the plug-in reports " + std::to_string(cellCount_) + " cells after a setup of " +
+                std::to_string(s.cellCount());
+        return false;
+    }
+    return true;
+}
+
+std::vector<CellPose> Session::cellPoses() const {
+    std::vector<CellPose> poses(static_cast<size_t>(cellCount_));
+    for (int cell = 1; cell <= cellCount_; ++cell) {
+        float position[3] = {}, angles[3] = {};
+        library_->CI_GetCompPosition3fv(cell, position);
+        library_->CI_GetCompAngles3fv(cell, angles);
+        poses[size_t(cell - 1)] = {{position[0], position[1], position[2]}, {angles[0], angles[1], angles[2]}};
+    }
+    return poses;
+}
+
+float Session::setSeat(const Vec3& seatM) const {
+    const float seat[3] = {float(seatM.x), float(seatM.y), float(seatM.z)};
+    library_->CI_SetSeatPosition3fv(seat);
+    return library_->CI_GetDistance();
+}
+
+void Session::respond(CellPose* poses, CellResponse* responses) const {
+    const host::PluginLibrary& p = *library_;
+    for (int cell = 1; cell <= cellCount_; ++cell) {
+        float position[3], angles[3];
+        p.CI_GetCompPosition3fv(cell, position);
+        p.CI_GetCompAngles3fv(cell, angles);
+        poses[cell - 1] = {{position[0], position[1], position[2]}, {angles[0], angles[1], angles[2]}};
+        CellResponse& r = responses[cell - 1];
+        p.CI_GetCompFR(cell, r.levelsDb.data(), r.phasesDeg.data(), &r.reportedTimeS);
+        r.pathM = p.CI_GetCompDistance(cell);
+    }
+}
+
+Mesh Session::mesh() const {
+    const host::PluginLibrary& p = *library_;
+    Mesh mesh;
+    int32_t symmetry = 0, count = 0;
+    float offset = 0;
+    p.CS_GetSymmetry(&symmetry, &offset);
+    p.CS_GetVertexNumber(&count);
+    mesh.vertices.resize(size_t(count > 0 ? count : 0));
+    if (count > 0) p.CS_GetVertexArray(mesh.vertices.data());
+    count = 0;
+    p.CS_GetEdgeNumber(&count);
+    mesh.edges.resize(size_t(count > 0 ? count : 0));
+    if (count > 0) p.CS_GetEdgeArray(mesh.edges.data());
+    count = 0;
+    p.CS_GetFaceNumber(&count);
+    std::vector<plugin_api::FaceRecord> faces(size_t(count > 0 ? count : 0));
+    if (count > 0) p.CS_GetFaceArray(faces.data());
+    mesh.faceCount = count;
+    return mesh;
+}
+
+}  // namespace arrayhost

@@ -1,0 +1,79 @@
+// One plug-in driven through its exports in the order the host program uses:
+// descriptors, room values, flag 1, a new instance, the setup blob, the array
+// pose and the filter; then per seat the seat and per cell its pose and
+// response; and the cabinet mesh for drawing.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "plugin/mesh_records.h"
+#include "tools/arrayhost/scenario.h"
+#include "tools/arrayhost/summation.h"
+#include "tools/host/plugin_library.h"
+
+namespace arrayhost {
+
+struct ParameterDescriptor {
+    int index = 0, id = 0, type = 0;
+    std::string label;
+    bool hasLimits = false;  // room parameters report a default, minimum and maximum
+    float defaultValue = 0, minimum = 0, maximum = 0;
+};
+
+struct Descriptors {
+    std::string name, manufacturer, dataResolution;  // UTF-8
+    int version = 0, pluginClass = 0;
+    int validBands = 0;
+    std::vector<ParameterDescriptor> inputs, rooms;
+};
+
+struct CellPose {
+    Vec3 positionM;
+    Vec3 anglesDeg;
+};
+
+struct Mesh {
+    std::vector<plugin_api::VertexRecord> vertices;
+    std::vector<plugin_api::EdgeRecord> edges;
+    int faceCount = 0;
+};
+
+class Session {
+public:
+    // `plugin` is a deliverable name (the library beside this program) or a
+    // path. Refuses a library that lacks an export the host calls.
+    static std::unique_ptr<Session> open(const std::string& plugin, std::string& error);
+    ~Session();
+
+    const std::string& libraryPath() const { return library_->path(); }
+    Descriptors describe() const;
+
+    // Room values, flag 1, a fresh instance, setup blob, pose, filter.
+    // Complaints name the scenario line they concern.
+    bool setUp(const Scenario& scenario, std::string& error);
+
+    int cellCount() const { return cellCount_; }
+    std::vector<CellPose> cellPoses() const;
+
+    // Sets the seat and returns CI_GetDistance, the distance from the array.
+    float setSeat(const Vec3& seatM) const;
+    // For each cell at the current seat: its pose (as the host reads it before
+    // the response) and its response. `poses` and `responses` hold cellCount().
+    void respond(CellPose* poses, CellResponse* responses) const;
+
+    Mesh mesh() const;
+
+private:
+    explicit Session(std::unique_ptr<host::PluginLibrary> library) : library_(std::move(library)) {}
+
+    std::unique_ptr<host::PluginLibrary> library_;
+    int instance_ = -1;
+    int cellCount_ = 0;
+};
+
+// Plug-in text (Windows-1252) as UTF-8.
+std::string textFromPlugin(const char* text);
+
+}  // namespace arrayhost
