@@ -16,7 +16,7 @@ SeatResult measureSeat(const Session& session, const Vec3& seatM, double speedOf
     result.arrayDistanceM = session.setSeat(seatM);
     result.poses.resize(size_t(session.cellCount()));
     result.cells.resize(size_t(session.cellCount()));
-    session.respond(result.poses.data(), result.cells.data());
+    result.refusedCalls = session.respond(result.poses.data(), result.cells.data());
     result.powerDb = sumByPower(result.cells.data(), session.cellCount());
     result.coherentDb = CoherentSum(speedOfSoundMPerS)(result.cells.data(), session.cellCount());
     return result;
@@ -78,6 +78,7 @@ CoverageMap::Extreme CoverageMap::quietest(int layer) const {
 CoverageMap sweepAudience(const Session& session, const Scenario& scenario, SweepTiming& timing,
                           bool showProgress) {
     using Clock = std::chrono::steady_clock;
+    timing = SweepTiming{};
     const AudiencePlane& plane = *scenario.audience;
     CoverageMap map(plane, scenario.mapBands);
     const int cells = session.cellCount();
@@ -95,7 +96,7 @@ CoverageMap sweepAudience(const Session& session, const Scenario& scenario, Swee
         for (int column = 0; column < plane.columns(); ++column) {
             const auto before = Clock::now();
             session.setSeat(plane.point(column, row));
-            session.respond(poses.data(), responses.data());
+            timing.refusedCalls += session.respond(poses.data(), responses.data());
             inPlugin += Clock::now() - before;
 
             const BandValues power = sumByPower(responses.data(), cells);

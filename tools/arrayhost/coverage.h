@@ -13,6 +13,7 @@ namespace arrayhost {
 // Everything read at one seat, with the array's level summed both ways.
 struct SeatResult {
     Vec3 seatM;
+    int refusedCalls = 0;  // calls that answered other than 0
     float arrayDistanceM = 0;  // CI_GetDistance
     std::vector<CellPose> poses;
     std::vector<CellResponse> cells;
@@ -57,6 +58,7 @@ struct SweepTiming {
     long seats = 0, responses = 0;  // responses: cell-seat pairs
     double seconds = 0;             // the whole sweep, summing included
     double pluginSeconds = 0;       // in the plug-in's exports only
+    long refusedCalls = 0;          // per-cell calls that answered other than 0
 };
 
 // Sweeps every grid seat: CI_SetSeatPosition3fv, then per cell its pose,

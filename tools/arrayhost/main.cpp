@@ -112,16 +112,24 @@ int run(const Options& options) {
     std::fflush(stdout);
 
     std::string more;
+    long refusedCalls = 0;
     if (scenario.seatM) {
-        more += formatSeat(measureSeat(*session, *scenario.seatM, scenario.speedOfSoundMPerS),
-                           scenario.speedOfSoundMPerS) +
-                "\n";
+        const SeatResult seat = measureSeat(*session, *scenario.seatM, scenario.speedOfSoundMPerS);
+        refusedCalls += seat.refusedCalls;
+        more += formatSeat(seat, scenario.speedOfSoundMPerS) + "\n";
     }
     std::optional<CoverageMap> map;
     if (scenario.audience) {
         SweepTiming timing;
         map = sweepAudience(*session, scenario, timing, options.progress);
+        refusedCalls += timing.refusedCalls;
         more += formatCoverage(*map, timing, scenario.mapSum) + "\n";
+    }
+    if (refusedCalls > 0) {
+        std::fputs((report + more).c_str(), stdout);
+        std::fprintf(stderr, "arrayhost: the plug-in refused %ld per-cell calls (result other than 0)\n",
+                     refusedCalls);
+        return kPluginFailed;
     }
     std::fputs(more.c_str(), stdout);
     std::fflush(stdout);

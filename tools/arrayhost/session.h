@@ -61,7 +61,8 @@ public:
     float setSeat(const Vec3& seatM) const;
     // For each cell at the current seat: its pose (as the host reads it before
     // the response) and its response. `poses` and `responses` hold cellCount().
-    void respond(CellPose* poses, CellResponse* responses) const;
+    // Returns how many of the calls answered other than 0.
+    int respond(CellPose* poses, CellResponse* responses) const;
 
     Mesh mesh() const;
 
