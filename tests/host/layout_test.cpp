@@ -22,11 +22,7 @@ protected:
         ASSERT_EQ(plugin->CI_GetFreeID(), 1);
     }
     void setSplays(std::initializer_list<float> splays) {
-        std::vector<CellSetup> cells;
-        for (float s : splays) cells.push_back({1, s});
-        const auto blob =
-            makeBlob(product().cellsCarryKind ? kQspanMagic : kKtrMagic, cells, product().cellsCarryKind);
-        ASSERT_EQ(plugin->IP_SetValue(1, blob.data()), 0);
+        ASSERT_EQ(setCells(*plugin, product().cellsCarryKind, splays, 1), 0);
     }
     Xyz position(int32_t cell) const {
         Xyz p{NAN, NAN, NAN};

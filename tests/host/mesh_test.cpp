@@ -26,11 +26,7 @@ protected:
         ASSERT_EQ(plugin->CI_GetFreeID(), 1);
     }
     void setSplays(std::initializer_list<float> splays) {
-        std::vector<CellSetup> cells;
-        for (float s : splays) cells.push_back({2, s});
-        const auto blob =
-            makeBlob(product().cellsCarryKind ? kQspanMagic : kKtrMagic, cells, product().cellsCarryKind);
-        ASSERT_EQ(plugin->IP_SetValue(1, blob.data()), 0);
+        ASSERT_EQ(setCells(*plugin, product().cellsCarryKind, splays, 2), 0);
     }
     int32_t edgesPerCell() const { return product().cellsCarryKind ? 14 : 15; }
 

@@ -28,11 +28,7 @@ protected:
         setSplays({0, 0, 0, 0});
     }
     void setSplays(std::initializer_list<float> splays) {
-        std::vector<CellSetup> cells;
-        for (float s : splays) cells.push_back({kind, s});
-        const auto blob =
-            makeBlob(product().cellsCarryKind ? kQspanMagic : kKtrMagic, cells, product().cellsCarryKind);
-        ASSERT_EQ(plugin->IP_SetValue(1, blob.data()), 0);
+        ASSERT_EQ(setCells(*plugin, product().cellsCarryKind, splays, kind), 0);
     }
     void seatAt(float x, float y, float z) {
         const float seat[3] = {x, y, z};

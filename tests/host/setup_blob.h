@@ -36,6 +36,17 @@ inline std::vector<unsigned char> makeBlob(uint32_t magic, const std::vector<Cel
     return bytes;
 }
 
+// Gives the current instance cells with these splays, all of one cabinet kind
+// where the product's cells carry one, through a setup blob; returns what
+// IP_SetValue answers.
+inline int32_t setCells(const host::PluginLibrary& plugin, bool withKinds, std::initializer_list<float> splays,
+                        int32_t kind) {
+    std::vector<CellSetup> cells;
+    for (float s : splays) cells.push_back({kind, s});
+    const auto blob = makeBlob(withKinds ? kQspanMagic : kKtrMagic, cells, withKinds);
+    return plugin.IP_SetValue(1, blob.data());
+}
+
 // Reads the current instance's blob with the two-call protocol.
 inline std::vector<unsigned char> readBlob(const host::PluginLibrary& plugin) {
     uint32_t size = 0;

@@ -5,9 +5,7 @@
 #include <vector>
 
 #include "geometry/cabinet_mesh.h"
-#include "models/ktr2.h"
-#include "models/ktr4.h"
-#include "models/qspan.h"
+#include "tests/unit/every_model.h"
 
 using namespace geometry;
 using models::ModelDefinition;
@@ -75,13 +73,7 @@ void expectAt(const P3& actual, P3 expected, double tol = 1e-5) {
 constexpr double kThreeDegreesRad = 3.0 * 3.14159265358979323846 / 180.0;
 
 class MeshEveryModel : public ::testing::TestWithParam<const ModelDefinition*> {};
-INSTANTIATE_TEST_SUITE_P(Models, MeshEveryModel,
-                         ::testing::Values(&models::kKtr2, &models::kKtr4, &models::kQspan),
-                         [](const auto& info) {
-                             return info.param == &models::kKtr2   ? std::string("ktr2")
-                                    : info.param == &models::kKtr4 ? std::string("ktr4")
-                                                                   : std::string("qspan");
-                         });
+INSTANTIATE_FOR_EVERY_MODEL(MeshEveryModel);
 
 }  // namespace
 

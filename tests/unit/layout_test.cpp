@@ -5,9 +5,7 @@
 #include "acoustics/transition_distance.h"
 #include "geometry/layout.h"
 #include "geometry/rotation.h"
-#include "models/ktr2.h"
-#include "models/ktr4.h"
-#include "models/qspan.h"
+#include "tests/unit/every_model.h"
 
 using namespace geometry;
 using models::ModelDefinition;
@@ -59,13 +57,7 @@ CellEdges edgesOf(const Pose& pose, const ModelDefinition& model) {
 }
 
 class LayoutEveryModel : public ::testing::TestWithParam<const ModelDefinition*> {};
-INSTANTIATE_TEST_SUITE_P(Models, LayoutEveryModel,
-                         ::testing::Values(&models::kKtr2, &models::kKtr4, &models::kQspan),
-                         [](const auto& info) {
-                             return info.param == &models::kKtr2   ? std::string("ktr2")
-                                    : info.param == &models::kKtr4 ? std::string("ktr4")
-                                                                   : std::string("qspan");
-                         });
+INSTANTIATE_FOR_EVERY_MODEL(LayoutEveryModel);
 
 }  // namespace
 

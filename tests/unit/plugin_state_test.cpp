@@ -2,9 +2,7 @@
 
 #include <memory>
 
-#include "models/ktr2.h"
-#include "models/ktr4.h"
-#include "models/qspan.h"
+#include "tests/unit/every_model.h"
 #include "plugin/plugin_state.h"
 
 using namespace plugin;
@@ -18,13 +16,7 @@ protected:
     std::unique_ptr<InstanceTable> table = std::make_unique<InstanceTable>();
 };
 
-INSTANTIATE_TEST_SUITE_P(Models, InstanceTableEveryModel,
-                         ::testing::Values(&models::kKtr2, &models::kKtr4, &models::kQspan),
-                         [](const auto& info) {
-                             return info.param == &models::kKtr2   ? std::string("ktr2")
-                                    : info.param == &models::kKtr4 ? std::string("ktr4")
-                                                                   : std::string("qspan");
-                         });
+INSTANTIATE_FOR_EVERY_MODEL(InstanceTableEveryModel);
 
 }  // namespace
 

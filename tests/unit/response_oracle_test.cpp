@@ -10,9 +10,7 @@
 #include <random>
 
 #include "acoustics/air_absorption.h"
-#include "models/ktr2.h"
-#include "models/ktr4.h"
-#include "models/qspan.h"
+#include "tests/unit/every_model.h"
 #include "plugin/response.h"
 #include "plugin/setup.h"
 
@@ -93,13 +91,7 @@ void bruteForceLevels(const plugin::PluginState& state, const plugin::Instance& 
 }
 
 class ResponseOracle : public ::testing::TestWithParam<const models::ModelDefinition*> {};
-INSTANTIATE_TEST_SUITE_P(Models, ResponseOracle,
-                         ::testing::Values(&models::kKtr2, &models::kKtr4, &models::kQspan),
-                         [](const auto& info) {
-                             return info.param == &models::kKtr2   ? std::string("ktr2")
-                                    : info.param == &models::kKtr4 ? std::string("ktr4")
-                                                                   : std::string("qspan");
-                         });
+INSTANTIATE_FOR_EVERY_MODEL(ResponseOracle);
 
 }  // namespace
 
