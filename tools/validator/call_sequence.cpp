@@ -15,7 +15,6 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr float kSpecialFloats[] = {kNaN, kInf, -kInf, -0.0f, 1e-40f, 1e38f, -1e38f, FLT_MAX, -FLT_MAX};
 constexpr float kSpecialFiniteSplays[] = {-0.0f, 1e-40f, 1e38f, -1e38f, 90.0f, -90.0f, 360.0f, 1e6f};
-constexpr int32_t kHostileInts[] = {-1, 0, INT_MIN, INT_MAX, -2, 256};
 
 // Equal, or a unit or two in the last place apart.
 bool closeFloat(float expected, float got) {
@@ -45,6 +44,12 @@ uint32_t ByteChoices::bits32() {
 SequenceRunner::SequenceRunner(Plugin& plugin, const Product& product)
     : plugin_(plugin), product_(product), model_(product), observer_(plugin, product) {
     empty_.place(0);
+}
+
+void SequenceRunner::restart() {
+    model_ = ReferenceModel(product_);
+    mismatch_ = false;
+    lastReleased_ = 1;
 }
 
 bool SequenceRunner::note(bool ok, const std::string& message) {

@@ -58,6 +58,8 @@ public:
     SequenceRunner(Plugin& plugin, const Product& product);
 
     ReferenceModel& model() { return model_; }
+    // Starts over from the state at load, for a plug-in that was reloaded.
+    void restart();
 
     // Makes export calls chosen by `choices` until `calls` have been made or
     // the choices run out, checking each answer. A sequence may first crowd

@@ -19,7 +19,7 @@ float clampFilter(float v, float low, float high) {
 
 }  // namespace
 
-ReferenceModel::ReferenceModel(const Product& product) : product_(product) {
+ReferenceModel::ReferenceModel(const Product& product) : product_(&product) {
     // At load every slot is zero: no cells, zero poses (never laid out).
     for (ModelSlot& s : slots_) {
         for (int k = 0; k < kCellCapacity; ++k) {
@@ -41,18 +41,18 @@ std::vector<int32_t> ReferenceModel::idsInUse() const {
 
 void ReferenceModel::resetCells(ModelSlot& slot) {
     slot.cellCount = 4;
-    for (int k = 0; k < 4; ++k) slot.cells[size_t(k)] = {product_.defaultKind, 0.0f};
+    for (int k = 0; k < 4; ++k) slot.cells[size_t(k)] = {product_->defaultKind, 0.0f};
     slot.poseFresh = false;
 }
 
 void ReferenceModel::layOut(ModelSlot& slot) {
-    const int32_t written = slot.cellCount == 0 && product_.cellOneTakesArrayPose ? 1 : slot.cellCount;
+    const int32_t written = slot.cellCount == 0 && product_->cellOneTakesArrayPose ? 1 : slot.cellCount;
     for (int32_t k = 0; k < written; ++k) {
         slot.position[size_t(k)].reset();
         slot.anglesDeg[size_t(k)].reset();
     }
     // Cell 1 is placed at the array position itself where it takes the array pose.
-    if (product_.cellOneTakesArrayPose) slot.position[0] = slot.arrayPosition;
+    if (product_->cellOneTakesArrayPose) slot.position[0] = slot.arrayPosition;
     slot.poseFresh = true;
 }
 
@@ -102,7 +102,7 @@ int32_t ReferenceModel::setBlob(int32_t index, const unsigned char* blob) {
     ModelSlot* s = current();
     if (s == nullptr) return -1;
     if (index != 1) return 0;
-    const BlobOutcome outcome = expectedOutcome(product_, blob);
+    const BlobOutcome outcome = expectedOutcome(*product_, blob);
     switch (outcome.verdict) {
     case BlobVerdict::Refused: return -1;
     case BlobVerdict::Reset: resetCells(*s); return -1;
@@ -111,7 +111,7 @@ int32_t ReferenceModel::setBlob(int32_t index, const unsigned char* blob) {
     s->cellCount = int32_t(outcome.cells.size());
     for (size_t k = 0; k < outcome.cells.size(); ++k) {
         s->cells[k].splayDeg = outcome.cells[k].splayDeg;
-        if (product_.cellsCarryKind) s->cells[k].kind = outcome.cells[k].kind;
+        if (product_->cellsCarryKind) s->cells[k].kind = outcome.cells[k].kind;
     }
     layOut(*s);
     return 0;
@@ -152,7 +152,7 @@ void ReferenceModel::setRoom(int32_t index, float value) {
 
 Bytes ReferenceModel::blob() const {
     const ModelSlot& s = slots_[size_t(current_)];
-    return makeBlob(product_, std::vector<CellSetup>(s.cells.begin(), s.cells.begin() + s.cellCount));
+    return makeBlob(*product_, std::vector<CellSetup>(s.cells.begin(), s.cells.begin() + s.cellCount));
 }
 
 float ReferenceModel::seatDistance() const {
@@ -167,7 +167,7 @@ float ReferenceModel::seatDistance() const {
 
 double ReferenceModel::splaySumDeg(const ModelSlot& slot, int32_t number) const {
     double sum = 0.0;
-    for (int32_t k = product_.cellOneTakesArrayPose ? 2 : 1; k <= number; ++k) sum += slot.cells[size_t(k - 1)].splayDeg;
+    for (int32_t k = product_->cellOneTakesArrayPose ? 2 : 1; k <= number; ++k) sum += slot.cells[size_t(k - 1)].splayDeg;
     return sum;
 }
 
@@ -176,7 +176,7 @@ bool ReferenceModel::dataAtBaseline(int32_t id) const {
     if (s.cellCount != 4) return false;
     for (int k = 0; k < kCellCapacity; ++k) {
         const CellSetup& c = s.cells[size_t(k)];
-        if (c.kind != (k < 4 ? product_.defaultKind : 0) || floatBits(c.splayDeg) != 0) return false;
+        if (c.kind != (k < 4 ? product_->defaultKind : 0) || floatBits(c.splayDeg) != 0) return false;
     }
     auto zero = [](const auto& values) {
         for (float v : values) {

@@ -43,7 +43,7 @@ public:
     // The state right after the library is loaded.
     explicit ReferenceModel(const Product& product);
 
-    const Product& product() const { return product_; }
+    const Product& product() const { return *product_; }
     int32_t currentId() const { return current_; }
     // The current slot, or nullptr while no id 0..255 is current.
     ModelSlot* current();
@@ -88,7 +88,7 @@ private:
     void layOut(ModelSlot& slot);
     void resetCells(ModelSlot& slot);
 
-    const Product& product_;
+    const Product* product_;
     std::array<ModelSlot, kSlotCount> slots_{};
     int32_t current_ = -1;
     uint8_t flag1Negated_ = 0;

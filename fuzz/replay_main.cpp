@@ -1,0 +1,37 @@
+// Runs a fuzz target over files and folders of inputs, once each, without
+// libFuzzer: the regression cases replay in every build.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
+int main(int argc, char** argv) {
+    namespace fs = std::filesystem;
+    size_t inputs = 0;
+    for (int i = 1; i < argc; ++i) {
+        std::vector<fs::path> files;
+        if (fs::is_directory(argv[i])) {
+            for (const auto& entry : fs::directory_iterator(argv[i])) {
+                if (entry.is_regular_file()) files.push_back(entry.path());
+            }
+        } else {
+            files.emplace_back(argv[i]);
+        }
+        for (const fs::path& file : files) {
+            std::ifstream in(file, std::ios::binary);
+            if (!in) {
+                std::fprintf(stderr, "cannot read %s\n", file.string().c_str());
+                return 2;
+            }
+            const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+            ++inputs;
+        }
+    }
+    std::printf("%zu inputs replayed, none failed\n", inputs);
+    return inputs > 0 ? 0 : 2;
+}

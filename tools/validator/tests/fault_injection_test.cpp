@@ -1,0 +1,240 @@
+// The validator against faulty plug-ins: each test replaces one export of a
+// real plug-in with a broken one and expects the check that should notice to
+// fail, and the untouched plug-in to pass that same check. A validator that
+// passes everything would fail these tests.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "tools/host/plugin_library.h"
+#include "tools/validator/checks.h"
+#include "tools/validator/child_process.h"
+
+namespace validator {
+namespace {
+
+// The real exports the faulty ones wrap.
+ExportTable gReal;
+
+// Small scales: each check still covers its ground.
+Options quick() {
+    Options o;
+    o.sequences = 300;
+    o.roundTrips = 100;
+    o.randomBlobs = 300;
+    o.loadCycles = 3;
+    return o;
+}
+
+struct Outcome {
+    uint64_t failures;
+    std::vector<std::string> messages;
+    uint64_t calls;
+};
+
+Outcome runCheck(const char* product, const char* check, std::function<void(ExportTable&)> fault) {
+    Report report(check);
+    Context context{*findProduct(product), host::pluginPath(product), quick(), report, std::nullopt, nullptr,
+                    [&](ExportTable& table) {
+                        gReal = table;
+                        if (fault) fault(table);
+                    }};
+    findCheck(check)->run(context);
+    return {report.figures.failures, report.failures, report.figures.calls};
+}
+
+std::string joined(const Outcome& o) {
+    std::string all;
+    for (const std::string& m : o.messages) all += m + "\n";
+    return all;
+}
+
+// ---- Faulty exports ----
+
+int32_t PLUGIN_CALL highestFreeId() {
+    // Hands out the highest free id instead of the lowest.
+    int32_t id = gReal.CI_GetFreeID();
+    if (id < 0) return id;
+    int32_t last = id;
+    while ((id = gReal.CI_GetFreeID()) > 0) last = id;
+    return last;
+}
+
+int32_t PLUGIN_CALL narrowFilter(const float* gains, const float* phases) {
+    float g[21], p[21];
+    std::memcpy(g, gains, sizeof g);
+    std::memcpy(p, phases, sizeof p);
+    for (float& v : p) v = v > 170.0f ? 170.0f : v;  // clamps the phase ten degrees short
+    return gReal.IP_SetFilter(g, p);
+}
+
+int32_t PLUGIN_CALL sizeWithoutInstance(int32_t index, void* buffer) {
+    const int32_t result = gReal.IP_GetValue(index, buffer);
+    if (result == -1) static_cast<unsigned char*>(buffer)[0] = 24;
+    return result;
+}
+
+int32_t PLUGIN_CALL nanLevel(int32_t component, float* levels, float* phases, float* time) {
+    const int32_t result = gReal.CI_GetCompFR(component, levels, phases, time);
+    if (result == 0 && component == 2) levels[20] = std::numeric_limits<float>::quiet_NaN();
+    return result;
+}
+
+int32_t PLUGIN_CALL flushToZeroLeft(int32_t* locked) {
+#if defined(__i386__) || defined(__x86_64__)
+    uint32_t mxcsr;
+    __asm__ volatile("stmxcsr %0" : "=m"(mxcsr));
+    mxcsr |= 0x8000;
+    __asm__ volatile("ldmxcsr %0" : : "m"(mxcsr));
+#endif
+    return gReal.DLLLock(locked);
+}
+
+int32_t PLUGIN_CALL seventeenCells(int32_t index, const void* blob) {
+    // Takes a blob of more than 16 entries by cutting it to 16.
+    uint32_t size;
+    std::memcpy(&size, blob, 4);
+    const uint32_t entry = (size - 8) % 8 == 0 && size >= 8 + 17 * 8 ? 8 : 4;
+    if (index == 1 && size >= 8 && (size - 8) / entry > 16 && (size - 8) / entry < 100) {
+        std::vector<unsigned char> cut(static_cast<const unsigned char*>(blob), static_cast<const unsigned char*>(blob) + 8 + 16 * entry);
+        const uint32_t cutSize = 8 + 16 * entry;
+        std::memcpy(cut.data(), &cutSize, 4);
+        gReal.IP_SetValue(index, cut.data());
+        return 0;
+    }
+    return gReal.IP_SetValue(index, blob);
+}
+
+int32_t PLUGIN_CALL releaseWhatever() {
+    // Frees slot 1 when no valid instance is current.
+    if (gReal.CI_GetComponents() == -1) {
+        gReal.CI_MakeCurrent(1);
+        gReal.CI_Release();
+        gReal.CI_MakeCurrent(-1);
+        return -1;
+    }
+    return gReal.CI_Release();
+}
+
+int32_t PLUGIN_CALL hostBytesWritten(plugin_api::VertexRecord* vertices) {
+    int32_t count = 0;
+    gReal.CS_GetVertexNumber(&count);
+    const int32_t result = gReal.CS_GetVertexArray(vertices);
+    if (count > 0) vertices[count - 1].hostReserved[3] = 0;
+    return result;
+}
+
+int32_t PLUGIN_CALL onePastTheEnd(int32_t component, float* position) {
+    const int32_t result = gReal.CI_GetCompPosition3fv(component, position);
+    if (component == INT_MIN) position[3] = 0.0f;  // past the host's three floats
+    return result;
+}
+
+float PLUGIN_CALL stuckOnNaN(int32_t component) {
+    volatile bool forever = component == INT_MAX;
+    while (forever) {
+    }
+    return gReal.CI_GetCompDistance(component);
+}
+
+// ---- Tests ----
+
+TEST(FaultInjection, TheRealPluginsPassTheChecksTheFaultsAreMeantToFail) {
+    for (const char* product : {"ktr2", "ktr4", "qspan"}) {
+        for (const char* check : {"selection", "indices", "floats", "sequences", "blobs-random"}) {
+            const Outcome o = runCheck(product, check, nullptr);
+            EXPECT_EQ(o.failures, 0u) << product << " " << check << "\n" << joined(o);
+            EXPECT_GT(o.calls, 100u) << product << " " << check;
+        }
+    }
+}
+
+TEST(FaultInjection, SequencesCatchAllocationFilterAndBlobFaults) {
+    const Outcome highest = runCheck("ktr4", "sequences", [](ExportTable& t) { t.CI_GetFreeID = highestFreeId; });
+    EXPECT_GT(highest.failures, 0u);
+    EXPECT_NE(joined(highest).find("CI_GetFreeID returned"), std::string::npos) << joined(highest);
+
+    const Outcome filter = runCheck("qspan", "sequences", [](ExportTable& t) { t.IP_SetFilter = narrowFilter; });
+    EXPECT_GT(filter.failures, 0u);
+    EXPECT_NE(joined(filter).find("phase"), std::string::npos) << joined(filter);
+
+    const Outcome blobs = runCheck("qspan", "blobs-random", [](ExportTable& t) { t.IP_SetValue = seventeenCells; });
+    const Outcome flips = runCheck("ktr2", "blobs-bitflips", [](ExportTable& t) { t.IP_SetValue = seventeenCells; });
+    EXPECT_GT(blobs.failures + flips.failures, 0u);
+    EXPECT_NE((joined(blobs) + joined(flips)).find("IP_SetValue"), std::string::npos);
+}
+
+TEST(FaultInjection, SelectionCatchesWritesAndChangesWithoutAnInstance) {
+    const Outcome wrote = runCheck("ktr2", "selection", [](ExportTable& t) { t.IP_GetValue = sizeWithoutInstance; });
+    EXPECT_GT(wrote.failures, 0u);
+    EXPECT_NE(joined(wrote).find("IP_GetValue"), std::string::npos) << joined(wrote);
+
+    const Outcome released = runCheck("ktr4", "selection", [](ExportTable& t) { t.CI_Release = releaseWhatever; });
+    EXPECT_GT(released.failures, 0u);
+    EXPECT_NE(joined(released).find("CI_GetFreeID"), std::string::npos) << joined(released);
+}
+
+TEST(FaultInjection, LevelsHostBytesAndFloatingPointStateAreWatched) {
+    const Outcome nan = runCheck("ktr4", "floats", [](ExportTable& t) { t.CI_GetCompFR = nanLevel; });
+    EXPECT_GT(nan.failures, 0u);
+    EXPECT_NE(joined(nan).find("band index 20"), std::string::npos) << joined(nan);
+
+    const Outcome bytes = runCheck("qspan", "floats", [](ExportTable& t) { t.CS_GetVertexArray = hostBytesWritten; });
+    EXPECT_GT(bytes.failures, 0u);
+    EXPECT_NE(joined(bytes).find("host's bytes"), std::string::npos) << joined(bytes);
+
+#if defined(__i386__) || defined(__x86_64__)
+    const Outcome ftz = runCheck("ktr2", "sequences", [](ExportTable& t) { t.DLLLock = flushToZeroLeft; });
+    EXPECT_GT(ftz.failures, 0u);
+    EXPECT_NE(joined(ftz).find("SSE control word"), std::string::npos) << joined(ftz);
+    uint32_t mxcsr = 0x1F80;
+    __asm__ volatile("ldmxcsr %0" : : "m"(mxcsr));
+#endif
+}
+
+#if !defined(_WIN32)
+// A crash or a hang ends only the check's own child, which says where it was.
+ChildOutcome runInChild(const char* check, bool hang) {
+    auto body = [hang](const ChildJob& job, std::FILE* result) {
+        crashNote().installHandlers(result);
+        Report report(job.check);
+        report.stream = result;
+        Context context{*findProduct("ktr4"), host::pluginPath("ktr4"), quick(), report, std::nullopt, nullptr,
+                        [&](ExportTable& table) {
+                            gReal = table;
+                            if (hang) table.CI_GetCompDistance = stuckOnNaN;
+                            else table.CI_GetCompPosition3fv = onePastTheEnd;
+                        }};
+        findCheck(job.check)->run(context);
+        writeResult(result, report);
+        return 0;
+    };
+    ChildRunner runner("", {}, body);
+    return runner.run({{check}}, 1, 3.0).at(0);
+}
+
+TEST(FaultInjection, ACrashOrAHangIsReportedByTheChildRunner) {
+    const ChildOutcome crashed = runInChild("indices", false);
+    EXPECT_FALSE(crashed.completed);
+    EXPECT_EQ(crashed.figures.crashes, 1u);
+    EXPECT_NE(crashed.crash.find("in CI_GetCompPosition3fv during indices case"), std::string::npos) << crashed.crash;
+
+    const ChildOutcome hung = runInChild("indices", true);
+    EXPECT_FALSE(hung.completed);
+    EXPECT_NE(hung.crash.find("hung"), std::string::npos) << hung.crash;
+
+    // A check that the fault does not reach runs to the end, its figures
+    // coming back through the result file.
+    const ChildOutcome clean = runInChild("lifecycle", false);
+    EXPECT_TRUE(clean.completed) << clean.crash;
+    EXPECT_EQ(clean.figures.failures, 0u);
+    EXPECT_EQ(clean.figures.cases, 3u);
+    EXPECT_GT(clean.figures.calls, 100u);
+}
+#endif
+
+}  // namespace
+}  // namespace validator
