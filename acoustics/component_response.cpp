@@ -37,9 +37,11 @@ SeatDirection seatDirection(const geometry::Vector3& v) {
     // to single precision only once, at the end.
     const double x = v.x, y = v.y, z = v.z;
     const double horizontal = std::sqrt(x * x + z * z);
-    // The angle from the -y axis; 0 for a seat at the cell itself.
-    const float polarDeg = float(geometry::fastAtan2(horizontal, -y) * geometry::kRadiansToDegrees);
-    float meridianDeg = float(geometry::fastAtan2(-x, z) * geometry::kRadiansToDegrees);
+    // The polar angle from the -y axis (0 for a seat at the cell itself), and
+    // the meridian angle about it from +z toward -x.
+    const geometry::AnglePair angles = geometry::fastAtan2Pair(horizontal, -y, -x, z);
+    const float polarDeg = float(angles.first * geometry::kRadiansToDegrees);
+    float meridianDeg = float(angles.second * geometry::kRadiansToDegrees);
     if (meridianDeg < 0.0f) meridianDeg += 360.0f;
     return {geometry::clamp(polarDeg, 0.0f, 180.0f), geometry::clamp(meridianDeg, 0.0f, 360.0f), true};
 }

