@@ -1,52 +1,69 @@
-// Fuzz target: call sequences through the exports of one product, linked in
-// and reset to the state at load before each input. The input bytes choose
-// the calls and their arguments; the validator's reference model checks every
-// answer, and any disagreement aborts.
+// Fuzz target: call sequences through the exports of one product (named by
+// FUZZ_PRODUCT). The input bytes choose the calls and their arguments; the
+// validator's reference model checks every answer, and any disagreement
+// aborts. Under libFuzzer the exports are linked in and reset to the state at
+// load before each input; the replay build instead loads the product's
+// library afresh for each input, as the host does.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 
-#include "plugin/bound_state.h"
 #include "tools/validator/call_sequence.h"
 
-#if defined(PLUGIN_MODEL_KTR2)
-#define FUZZ_PRODUCT "ktr2"
-#elif defined(PLUGIN_MODEL_KTR4)
-#define FUZZ_PRODUCT "ktr4"
+#if defined(FUZZ_LINKED_EXPORTS)
+#include "plugin/bound_state.h"
 #else
-#define FUZZ_PRODUCT "qspan"
+#include "tools/host/plugin_library.h"
 #endif
 
 namespace {
 
-validator::ExportTable linkedExports() {
-    validator::ExportTable table;
-#define PLUGIN_EXPORT(result, name, parameters, stackBytes) table.name = &::name;
-#include "plugin/exports.inc"
-    return table;
-}
-
 // The calls of one input, at most.
 constexpr uint64_t kCallsPerInput = 400;
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static validator::Report report("call sequence");
-    static validator::Plugin plugin(linkedExports(), report);
-    static validator::SequenceRunner runner(plugin, *validator::findProduct(FUZZ_PRODUCT));
-
-    // Back to the state right after loading.
-    std::destroy_at(&plugin::gState);
-    std::construct_at(&plugin::gState, models::kBoundModel);
-    runner.restart();
-
+void check(validator::SequenceRunner& runner, validator::Report& report, const uint8_t* data, size_t size) {
     validator::ByteChoices choices(data, size);
     if (!runner.run(choices, kCallsPerInput) || report.figures.failures != 0) {
         for (const std::string& line : report.failures) std::fprintf(stderr, "%s\n", line.c_str());
         std::fprintf(stderr, "call sequence fuzzer (" FUZZ_PRODUCT "): the plug-in disagreed with the model\n");
         std::abort();
     }
+}
+
+#if defined(FUZZ_LINKED_EXPORTS)
+validator::ExportTable linkedExports() {
+    validator::ExportTable table;
+#define PLUGIN_EXPORT(result, name, parameters, stackBytes) table.name = &::name;
+#include "plugin/exports.inc"
+    return table;
+}
+#endif
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const validator::Product& product = *validator::findProduct(FUZZ_PRODUCT);
+#if defined(FUZZ_LINKED_EXPORTS)
+    static validator::Report report("call sequence");
+    static validator::Plugin plugin(linkedExports(), report);
+    static validator::SequenceRunner runner(plugin, product);
+    // Back to the state right after loading.
+    std::destroy_at(&plugin::gState);
+    std::construct_at(&plugin::gState, models::kBoundModel);
+    runner.restart();
+    check(runner, report, data, size);
+#else
+    std::string error;
+    const auto library = host::PluginLibrary::open(host::pluginPath(FUZZ_PRODUCT), error);
+    if (!library) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        std::abort();
+    }
+    validator::Report report("call sequence");
+    validator::Plugin plugin(validator::exportTableOf(*library), report);
+    validator::SequenceRunner runner(plugin, product);
+    check(runner, report, data, size);
+#endif
     return 0;
 }

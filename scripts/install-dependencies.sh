@@ -9,6 +9,7 @@ packages=(
     wine wine32:i386            # runs the Windows test host and tools
     xvfb imagemagick            # the setup dialog, headless, and its screenshots
     googletest libbenchmark-dev # tests and benchmarks
+    clang libclang-rt-14-dev    # the sanitize preset: sanitizer and libFuzzer runtimes
     libstb-dev                  # PNG writing and text for the stand-in host's pictures
 )
 

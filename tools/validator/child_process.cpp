@@ -131,7 +131,11 @@ std::vector<ChildOutcome> ChildRunner::run(const std::vector<ChildJob>& jobs, in
             const ChildJob& job = jobs[next];
             std::fflush(nullptr);
 #if defined(_WIN32)
-            std::string command = quote(program_);
+            // This very program, whatever path it was started by.
+            char self[MAX_PATH] = {};
+            GetModuleFileNameA(nullptr, self, MAX_PATH);
+            const std::string program = program_.empty() ? std::string(self) : program_;
+            std::string command = quote(program);
             for (const std::string& a : arguments_) command += " " + quote(a);
             command += " --child=" + job.check + " --first=" + std::to_string(job.first) + " --count=" +
                        std::to_string(job.count) + " " + quote("--result=" + r.resultPath);
@@ -141,7 +145,7 @@ std::vector<ChildOutcome> ChildRunner::run(const std::vector<ChildJob>& jobs, in
             PROCESS_INFORMATION info;
             std::vector<char> line(command.begin(), command.end());
             line.push_back('\0');
-            if (!CreateProcessA(program_.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+            if (!CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
                 ChildOutcome& o = outcomes[next];
                 o.job = job;
                 o.crash = "could not start a child process (error " + std::to_string(GetLastError()) + ")";

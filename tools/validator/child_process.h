@@ -42,9 +42,9 @@ void writeResult(std::FILE* result, const Report& report);
 
 class ChildRunner {
 public:
-    // `program` and `arguments` re-run this program on Windows (the job's
-    // --child, --first, --count and --result are added); natively the child
-    // is a fork that calls `body`.
+    // On Windows the child re-runs this program (`program`, or when empty the
+    // running executable) with `arguments` and the job's --child, --first,
+    // --count and --result; natively the child is a fork that calls `body`.
     ChildRunner(std::string program, std::vector<std::string> arguments, ChildBody body)
         : program_(std::move(program)), arguments_(std::move(arguments)), body_(std::move(body)) {}
 

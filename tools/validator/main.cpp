@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
     }
     std::printf("validator: %s (%s), seed %llu\n", pluginName.c_str(), library.c_str(),
                 static_cast<unsigned long long>(options.seed));
-    ChildRunner runner(argv[0], passOn, [&](const ChildJob& job, std::FILE* result) {
+    ChildRunner runner("", passOn, [&](const ChildJob& job, std::FILE* result) {
         crashNote().installHandlers(result);
         Report report(job.check);
         report.stream = result;

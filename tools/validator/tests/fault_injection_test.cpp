@@ -127,19 +127,6 @@ int32_t PLUGIN_CALL hostBytesWritten(plugin_api::VertexRecord* vertices) {
     return result;
 }
 
-int32_t PLUGIN_CALL onePastTheEnd(int32_t component, float* position) {
-    const int32_t result = gReal.CI_GetCompPosition3fv(component, position);
-    if (component == INT_MIN) position[3] = 0.0f;  // past the host's three floats
-    return result;
-}
-
-float PLUGIN_CALL stuckOnNaN(int32_t component) {
-    volatile bool forever = component == INT_MAX;
-    while (forever) {
-    }
-    return gReal.CI_GetCompDistance(component);
-}
-
 // ---- Tests ----
 
 TEST(FaultInjection, TheRealPluginsPassTheChecksTheFaultsAreMeantToFail) {
@@ -196,6 +183,19 @@ TEST(FaultInjection, LevelsHostBytesAndFloatingPointStateAreWatched) {
 }
 
 #if !defined(_WIN32)
+int32_t PLUGIN_CALL onePastTheEnd(int32_t component, float* position) {
+    const int32_t result = gReal.CI_GetCompPosition3fv(component, position);
+    if (component == INT_MIN) position[3] = 0.0f;  // past the host's three floats
+    return result;
+}
+
+float PLUGIN_CALL stuckOnNaN(int32_t component) {
+    volatile bool forever = component == INT_MAX;
+    while (forever) {
+    }
+    return gReal.CI_GetCompDistance(component);
+}
+
 // A crash or a hang ends only the check's own child, which says where it was.
 ChildOutcome runInChild(const char* check, bool hang) {
     auto body = [hang](const ChildJob& job, std::FILE* result) {
