@@ -65,6 +65,7 @@ void checkIndices(Context& context) {
         if (count < product.fewestEntries) continue;
         const uint64_t base = ci * 10;
         if (context.onlyCase && *context.onlyCase / 10 != ci) continue;
+        report.enterCase(base, std::to_string(count) + " cells: setting up", false);
         prepare(r, product, count, true);
         r.observeInstance();
         if (r.mismatched()) return;

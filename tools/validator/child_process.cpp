@@ -136,7 +136,10 @@ std::vector<ChildOutcome> ChildRunner::run(const std::vector<ChildJob>& jobs, in
             GetModuleFileNameA(nullptr, self, MAX_PATH);
             const std::string program = program_.empty() ? std::string(self) : program_;
             std::string command = quote(program);
-            for (const std::string& a : arguments_) command += " " + quote(a);
+            for (const std::string& a : arguments_) {
+                command += ' ';
+                command += quote(a);
+            }
             command += " --child=" + job.check + " --first=" + std::to_string(job.first) + " --count=" +
                        std::to_string(job.count) + " " + quote("--result=" + r.resultPath);
             STARTUPINFOA startup;

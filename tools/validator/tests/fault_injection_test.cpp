@@ -127,6 +127,39 @@ int32_t PLUGIN_CALL hostBytesWritten(plugin_api::VertexRecord* vertices) {
     return result;
 }
 
+int32_t PLUGIN_CALL clampedSelection(int32_t id) {
+    // Takes an id past the table as the last slot.
+    return gReal.CI_MakeCurrent(id == 256 ? 255 : id);
+}
+
+int32_t PLUGIN_CALL speedIgnored(int32_t index, float value) {
+    return index == 1 ? 0 : gReal.RP_SetValue(index, value);
+}
+
+int32_t PLUGIN_CALL oneCellTooMany() {
+    const int32_t count = gReal.CI_GetComponents();
+    return count == 16 ? 17 : count;
+}
+
+// A flag that outlives unloading, as a static in the library would.
+int32_t gSurvivingFlag2 = 0;
+int32_t PLUGIN_CALL rememberingSetFlag(int32_t type, const int32_t* value) {
+    if (type == 2) gSurvivingFlag2 = *value != 0 ? -1 : 0;
+    return gReal.DLLSetFlag(type, value);
+}
+int32_t PLUGIN_CALL rememberingGetFlag(int32_t type, int32_t* value) {
+    const int32_t result = gReal.DLLGetFlag(type, value);
+    if (type == 2) *value = gSurvivingFlag2;
+    return result;
+}
+
+// Wrong for one rare argument: cell 7's angles come back with a turned sign.
+int32_t PLUGIN_CALL rareAngleFault(int32_t component, float* angles) {
+    const int32_t result = gReal.CI_GetCompAngles3fv(component, angles);
+    if (result == 0 && component == 7 && angles[1] != 0.0f) angles[1] = -angles[1];
+    return result;
+}
+
 // ---- Tests ----
 
 TEST(FaultInjection, TheRealPluginsPassTheChecksTheFaultsAreMeantToFail) {
@@ -180,6 +213,62 @@ TEST(FaultInjection, LevelsHostBytesAndFloatingPointStateAreWatched) {
     uint32_t mxcsr = 0x1F80;
     __asm__ volatile("ldmxcsr %0" : : "m"(mxcsr));
 #endif
+}
+
+
+TEST(FaultInjection, StateThatOutlivesAReloadOrEscapesTheTableIsCaught) {
+    const Outcome reload = runCheck("ktr2", "lifecycle", [](ExportTable& t) {
+        t.DLLSetFlag = rememberingSetFlag;
+        t.DLLGetFlag = rememberingGetFlag;
+    });
+    EXPECT_GT(reload.failures, 0u);
+    EXPECT_NE(joined(reload).find("lifecycle case 1"), std::string::npos) << joined(reload);
+    EXPECT_NE(joined(reload).find("DLLGetFlag(2)"), std::string::npos) << joined(reload);
+
+    const Outcome clamped = runCheck("qspan", "selection", [](ExportTable& t) { t.CI_MakeCurrent = clampedSelection; });
+    EXPECT_GT(clamped.failures, 0u);
+    EXPECT_NE(joined(clamped).find("case 1 (current id 256)"), std::string::npos) << joined(clamped);
+
+    const Outcome speed = runCheck("ktr4", "sequences", [](ExportTable& t) { t.RP_SetValue = speedIgnored; });
+    EXPECT_GT(speed.failures, 0u);
+    EXPECT_NE(joined(speed).find("time"), std::string::npos) << joined(speed);
+
+    const Outcome count = runCheck("ktr4", "indices", [](ExportTable& t) { t.CI_GetComponents = oneCellTooMany; });
+    EXPECT_GT(count.failures, 0u);
+    EXPECT_NE(joined(count).find("16 cells"), std::string::npos) << joined(count);
+}
+
+TEST(FaultInjection, AFailingSequenceFailsAgainWhenReplayedAlone) {
+    auto fault = [](ExportTable& t) { t.CI_GetCompAngles3fv = rareAngleFault; };
+    Report full("sequences");
+    Context all{*findProduct("ktr4"), host::pluginPath("ktr4"), quick(), full, std::nullopt, nullptr,
+                [&](ExportTable& table) {
+                    gReal = table;
+                    fault(table);
+                }};
+    checkSequences(all);
+    ASSERT_FALSE(full.failedCases.empty());
+    ASSERT_LT(full.failedCases.size(), full.figures.sequences);  // the fault is rare
+    const uint64_t failing = full.failedCases.front();
+
+    Report alone("sequences");
+    std::FILE* trace = std::tmpfile();
+    Context one{*findProduct("ktr4"), host::pluginPath("ktr4"), quick(), alone, failing, trace,
+                [&](ExportTable& table) {
+                    gReal = table;
+                    fault(table);
+                }};
+    checkSequences(one);
+    EXPECT_EQ(alone.figures.sequences, 1u);
+    ASSERT_EQ(alone.failures.size(), 1u);
+    EXPECT_EQ(alone.failures[0], full.failures[0]);
+    // The trace ends with the call that failed.
+    std::fseek(trace, 0, SEEK_SET);
+    std::string text;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, trace)) > 0;) text.append(buffer, n);
+    std::fclose(trace);
+    EXPECT_NE(text.find("CI_GetCompAngles3fv(7)"), std::string::npos);
 }
 
 #if !defined(_WIN32)
