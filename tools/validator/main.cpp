@@ -5,6 +5,7 @@
 //   validator --plugin=ktr4                  every check, seed 1
 //   validator --plugin=qspan --seed=7        other cases
 //   validator --plugin=ktr2 --reproduce=sequences:4711   one case, traced
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
