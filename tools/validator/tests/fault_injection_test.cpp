@@ -286,7 +286,7 @@ float PLUGIN_CALL stuckOnNaN(int32_t component) {
 }
 
 // A crash or a hang ends only the check's own child, which says where it was.
-ChildOutcome runInChild(const char* check, bool hang) {
+ChildOutcome runInChild(const char* check, bool hang, double timeoutS) {
     auto body = [hang](const ChildJob& job, std::FILE* result) {
         crashNote().installHandlers(result);
         Report report(job.check);
@@ -302,22 +302,22 @@ ChildOutcome runInChild(const char* check, bool hang) {
         return 0;
     };
     ChildRunner runner("", {}, body);
-    return runner.run({{check}}, 1, 3.0).at(0);
+    return runner.run({{check}}, 1, timeoutS).at(0);
 }
 
 TEST(FaultInjection, ACrashOrAHangIsReportedByTheChildRunner) {
-    const ChildOutcome crashed = runInChild("indices", false);
+    const ChildOutcome crashed = runInChild("indices", false, 60.0);
     EXPECT_FALSE(crashed.completed);
     EXPECT_EQ(crashed.figures.crashes, 1u);
     EXPECT_NE(crashed.crash.find("in CI_GetCompPosition3fv during indices case"), std::string::npos) << crashed.crash;
 
-    const ChildOutcome hung = runInChild("indices", true);
+    const ChildOutcome hung = runInChild("indices", true, 3.0);
     EXPECT_FALSE(hung.completed);
     EXPECT_NE(hung.crash.find("hung"), std::string::npos) << hung.crash;
 
     // A check that the fault does not reach runs to the end, its figures
     // coming back through the result file.
-    const ChildOutcome clean = runInChild("lifecycle", false);
+    const ChildOutcome clean = runInChild("lifecycle", false, 60.0);
     EXPECT_TRUE(clean.completed) << clean.crash;
     EXPECT_EQ(clean.figures.failures, 0u);
     EXPECT_EQ(clean.figures.cases, 3u);
