@@ -1,5 +1,7 @@
 #include "acoustics/component_response.h"
 
+#include <emmintrin.h>
+
 #include <cmath>
 
 #include "acoustics/balloon_grid.h"
@@ -10,50 +12,122 @@ namespace acoustics {
 
 namespace {
 
-// Grid coordinates per degree. Multiplying by the single-precision 1/5 keeps
-// every whole multiple of 5 degrees exactly on its node.
-constexpr float kNodesPerDeg = 1.0f / float(kGridStepDeg);
+// Degrees per grid step. Dividing by it rounds each grid coordinate once,
+// and every whole multiple of 5 degrees lands exactly on its node.
+constexpr float kDegPerNode = float(kGridStepDeg);
 
-// Nodes either side of a grid coordinate (not negative) and their weights; a
-// coordinate on a node splits its weight evenly between the two equal nodes.
-struct Bracket {
-    int low, high;
-    float weightLow, weightHigh;
+// Two seats at a time, one per lane: the host asks for every cell at each
+// seat, and the cells' square roots, divisions and arc tangents are the
+// larger part of a call's work. Angles are kept as polar a, polar b,
+// meridian a, meridian b in degrees.
+struct TwoDirections {
+    __m128 degrees;
+    int finite;  // bit 0 for seat a, bit 1 for seat b
 };
 
-Bracket bracket(float coordinate) {
-    const int low = int(coordinate);  // truncation is the floor here
-    const int high = float(low) < coordinate ? low + 1 : low;
-    Bracket b{low, high, std::fabs(coordinate - float(high)), std::fabs(coordinate - float(low))};
-    if (b.weightLow + b.weightHigh == 0.0f) b.weightLow = b.weightHigh = 0.5f;
-    return b;
+// Directions in each cell's own axes (aim along -y, z up). In double: far
+// seats cannot overflow the squares, and the angles round to single
+// precision only once, at the end.
+inline TwoDirections twoDirections(__m128d x, __m128d y, __m128d z) {
+    const __m128d zero = _mm_setzero_pd();
+    // v - v is 0 for a finite v and NaN otherwise. A seat that is not finite
+    // goes on as the cell's own position, so that the arc tangents see
+    // finite numbers.
+    const __m128d finite = _mm_and_pd(_mm_and_pd(_mm_cmpeq_pd(_mm_sub_pd(x, x), zero), _mm_cmpeq_pd(_mm_sub_pd(y, y), zero)),
+                                      _mm_cmpeq_pd(_mm_sub_pd(z, z), zero));
+    x = _mm_and_pd(x, finite);
+    y = _mm_and_pd(y, finite);
+    z = _mm_and_pd(z, finite);
+    const __m128d horizontal = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(x, x), _mm_mul_pd(z, z)));
+    // The polar angle from the -y axis (0 for a seat at the cell itself), and
+    // the meridian angle about it from +z toward -x.
+    const __m128d negate = _mm_set1_pd(-0.0);
+    const __m128d polar = geometry::fastAtan2(horizontal, _mm_xor_pd(y, negate));
+    const __m128d meridian = geometry::fastAtan2(_mm_xor_pd(x, negate), z);
+    const __m128d toDegrees = _mm_set1_pd(geometry::kRadiansToDegrees);
+    __m128 degrees =
+        _mm_movelh_ps(_mm_cvtpd_ps(_mm_mul_pd(polar, toDegrees)), _mm_cvtpd_ps(_mm_mul_pd(meridian, toDegrees)));
+    // Meridians from (-180, 180] to [0, 360), then both held to their ranges.
+    const __m128 zero4 = _mm_setzero_ps();
+    degrees = _mm_add_ps(degrees, _mm_and_ps(_mm_cmplt_ps(degrees, zero4), _mm_set_ps(360.0f, 360.0f, 0.0f, 0.0f)));
+    degrees = _mm_min_ps(_mm_max_ps(degrees, zero4), _mm_set_ps(360.0f, 360.0f, 180.0f, 180.0f));
+    return {degrees, _mm_movemask_pd(finite)};
+}
+
+constexpr BalloonSample kNoSample = {{0, 0}, {0.0f, 0.0f, 0.0f, 0.0f}, false};
+
+// Each angle's node at or below it, and the weights of that node and the
+// next: an angle on a node gives it all the weight. The polar pair stays
+// inside the grid, so straight behind reads row 35 with weight 0 and row 36
+// with weight 1; meridian 72 folds to 0. Writes `count` (1 or 2) samples.
+inline void twoSamples(const TwoDirections& directions, BalloonSample* samples, int count) {
+    const __m128 coordinate = _mm_div_ps(directions.degrees, _mm_set1_ps(kDegPerNode));
+    __m128i low = _mm_cvttps_epi32(coordinate);  // truncation is the floor here
+    const __m128i last = _mm_set_epi32(kMeridianCount, kMeridianCount, kPolarCount - 2, kPolarCount - 2);
+    const __m128i beyond = _mm_cmpgt_epi32(low, last);
+    low = _mm_or_si128(_mm_andnot_si128(beyond, low), _mm_and_si128(beyond, last));
+    const __m128 lowNode = _mm_cvtepi32_ps(low);
+    // polar a, polar b, meridian a, meridian b
+    const __m128 weightLow = _mm_sub_ps(_mm_add_ps(lowNode, _mm_set1_ps(1.0f)), coordinate);
+    const __m128 weightHigh = _mm_sub_ps(coordinate, lowNode);
+    // polar low, polar high of a, then of b; meridian low, meridian high of a, then of b
+    const __m128 polarWeights = _mm_unpacklo_ps(weightLow, weightHigh);
+    const __m128 meridianWeights = _mm_unpackhi_ps(weightLow, weightHigh);
+    const __m128 weights[2] = {
+        _mm_mul_ps(_mm_shuffle_ps(meridianWeights, meridianWeights, _MM_SHUFFLE(1, 1, 0, 0)),
+                   _mm_movelh_ps(polarWeights, polarWeights)),
+        _mm_mul_ps(_mm_shuffle_ps(meridianWeights, meridianWeights, _MM_SHUFFLE(3, 3, 2, 2)),
+                   _mm_movehl_ps(polarWeights, polarWeights)),
+    };
+    alignas(16) int32_t nodes[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(nodes), low);
+    for (int k = 0; k < count; ++k) {
+        if ((directions.finite >> k & 1) == 0) {
+            samples[k] = kNoSample;
+            continue;
+        }
+        const int p0 = nodes[k];
+        const int m0 = nodes[2 + k] == kMeridianCount ? 0 : nodes[2 + k];
+        const int m1 = m0 + 1 == kMeridianCount ? 0 : m0 + 1;
+        samples[k].offsets[0] = m0 * kPolarCount + p0;
+        samples[k].offsets[1] = m1 * kPolarCount + p0;
+        _mm_storeu_ps(samples[k].weights, weights[k]);
+        samples[k].valid = true;
+    }
 }
 
 }  // namespace
 
 SeatDirection seatDirection(const geometry::Vector3& v) {
-    if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) return {0.0f, 0.0f, false};
-    // In double: far seats cannot overflow the squares, and the angles round
-    // to single precision only once, at the end.
-    const double x = v.x, y = v.y, z = v.z;
-    const double horizontal = std::sqrt(x * x + z * z);
-    // The polar angle from the -y axis (0 for a seat at the cell itself), and
-    // the meridian angle about it from +z toward -x.
-    const geometry::AnglePair angles = geometry::fastAtan2Pair(horizontal, -y, -x, z);
-    const float polarDeg = float(angles.first * geometry::kRadiansToDegrees);
-    float meridianDeg = float(angles.second * geometry::kRadiansToDegrees);
-    if (meridianDeg < 0.0f) meridianDeg += 360.0f;
-    return {geometry::clamp(polarDeg, 0.0f, 180.0f), geometry::clamp(meridianDeg, 0.0f, 360.0f), true};
+    const TwoDirections directions = twoDirections(_mm_set1_pd(v.x), _mm_set1_pd(v.y), _mm_set1_pd(v.z));
+    if ((directions.finite & 1) == 0) return {0.0f, 0.0f, false};
+    alignas(16) float degrees[4];
+    _mm_store_ps(degrees, directions.degrees);
+    return {degrees[0], degrees[2], true};
 }
 
 BalloonSample balloonSample(const SeatDirection& direction) {
-    const Bracket m = bracket(direction.meridianDeg * kNodesPerDeg);
-    const Bracket p = bracket(direction.polarDeg * kNodesPerDeg);
-    const int m0 = m.low == kMeridianCount ? 0 : m.low;
-    const int m1 = m.high == kMeridianCount ? 0 : m.high;
-    return {m0 * kPolarCount + p.low,  m1 * kPolarCount + p.low, m0 * kPolarCount + p.high,
-            m1 * kPolarCount + p.high, m.weightLow,              m.weightHigh,
-            p.weightLow,               p.weightHigh};
+    BalloonSample sample;
+    twoSamples({_mm_set_ps(direction.meridianDeg, direction.meridianDeg, direction.polarDeg, direction.polarDeg),
+                direction.valid ? 3 : 0},
+               &sample, 1);
+    return sample;
+}
+
+namespace {
+
+// Two neighbouring floats of an array, widened to double.
+inline __m128d twoWide(const float* p) {
+    return _mm_cvtps_pd(_mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(p)));
+}
+
+}  // namespace
+
+void balloonSamples(const SeatVectors& seats, int count, BalloonSample* samples) {
+    for (int k = 0; k < count; k += 2) {
+        const TwoDirections directions = twoDirections(twoWide(seats.x + k), twoWide(seats.y + k), twoWide(seats.z + k));
+        twoSamples(directions, samples + k, count - k < 2 ? 1 : 2);
+    }
 }
 
 float farFieldOffsetDb(float transitionDistanceM) {
@@ -66,33 +140,15 @@ SeatDistance seatDistance(float distanceM) {
     return {distanceM, loss};
 }
 
-void componentLevels(const SeatDirection& direction, const SeatDistance& seat, const ResponseTables& tables,
-                     float* __restrict levelsDb) {
-    if (!direction.valid || std::isnan(seat.distanceM)) {
-        for (int band = 0; band < kBandCount; ++band) levelsDb[band] = 0.0f;
-        return;
-    }
-    const BalloonSample s = balloonSample(direction);
-    const float w00 = s.weightM0 * s.weightP0, w10 = s.weightM1 * s.weightP0;
-    const float w01 = s.weightM0 * s.weightP1, w11 = s.weightM1 * s.weightP1;
-
-    // First the four nodes of every band, one fixed stride apart...
-    float directional[kBandCount];
-    const float* block = tables.balloonDb;
-    for (int band = 0; band < kBandCount; ++band, block += kBalloonBandStride) {
-        directional[band] = w01 * block[s.offsetM0P1] + w11 * block[s.offsetM1P1] + w00 * block[s.offsetM0P0] +
-                            w10 * block[s.offsetM1P0];
-    }
-    // ...then the rest band by band, free of branches so that it vectorises.
+void baseLevels(const SeatDistance& seat, const BaseTables& tables, float* __restrict baseDb) {
+    // A distance that is not a number makes every band NaN: d times even a
+    // zero absorption is NaN.
     const float d = seat.distanceM;
     const float t = seat.nearFieldLossDb;
     for (int band = 0; band < kBandCount; ++band) {
         const float farField = 2.0f * t - tables.farFieldOffsetDb[band];
         const float loss = farField > t ? farField : t;
-        const float level = directional[band] + tables.onAxisLevelDb[band] + tables.filterGainDb[band] -
-                            d * tables.airAbsorptionDbPerM[band] - loss;
-        // The floor also catches a NaN from a filter gain the host set to NaN.
-        levelsDb[band] = level > 0.0f ? level : 0.0f;
+        baseDb[band] = tables.onAxisLevelDb[band] + tables.filterGainDb[band] - d * tables.airAbsorptionDbPerM[band] - loss;
     }
 }
 

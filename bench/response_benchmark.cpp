@@ -144,7 +144,7 @@ void BM_FloorLoop(benchmark::State& state) {
         for (const acoustics::BalloonSample& s : samples) {
             const float* block = balloon;
             for (int band = 0; band < 21; ++band, block += acoustics::kBalloonBandStride) {
-                sums[band] = block[s.offsetM0P0] + block[s.offsetM1P0] + block[s.offsetM0P1] + block[s.offsetM1P1];
+                sums[band] = block[s.offsets[0]] + block[s.offsets[0] + 1] + block[s.offsets[1]] + block[s.offsets[1] + 1];
             }
             benchmark::DoNotOptimize(sums);
         }

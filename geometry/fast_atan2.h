@@ -22,16 +22,10 @@ inline __m128d select(__m128d mask, __m128d ifSet, __m128d ifClear) {
 
 }  // namespace detail
 
-struct AnglePair {
-    double first, second;
-};
-
-// The angles of (x0, y0) and (x1, y1) in (-pi, pi], as std::atan2(y, x), and
-// 0 at the origin. The inputs must be finite.
-inline AnglePair fastAtan2Pair(double y0, double x0, double y1, double x1) {
+// The angle of (x, y) in (-pi, pi] in each lane, as std::atan2(y, x), and 0
+// at the origin. The inputs must be finite.
+inline __m128d fastAtan2(__m128d y, __m128d x) {
     using detail::select;
-    const __m128d y = _mm_set_pd(y1, y0);
-    const __m128d x = _mm_set_pd(x1, x0);
     const __m128d zero = _mm_setzero_pd();
     const __m128d signBit = _mm_set1_pd(-0.0);
     const __m128d ax = _mm_andnot_pd(signBit, x);
@@ -68,7 +62,16 @@ inline AnglePair fastAtan2Pair(double y0, double x0, double y1, double x1) {
     angle = select(_mm_cmpgt_pd(ay, ax), _mm_sub_pd(_mm_set1_pd(kPi / 2), angle), angle);
     angle = select(_mm_cmplt_pd(x, zero), _mm_sub_pd(_mm_set1_pd(kPi), angle), angle);
     angle = _mm_xor_pd(angle, _mm_and_pd(_mm_cmplt_pd(y, zero), signBit));
+    return angle;
+}
 
+struct AnglePair {
+    double first, second;
+};
+
+// The angles of (x0, y0) and (x1, y1), as fastAtan2 gives them.
+inline AnglePair fastAtan2Pair(double y0, double x0, double y1, double x1) {
+    const __m128d angle = fastAtan2(_mm_set_pd(y1, y0), _mm_set_pd(x1, x0));
     AnglePair result;
     _mm_storel_pd(&result.first, angle);
     _mm_storeh_pd(&result.second, angle);

@@ -4,25 +4,7 @@
 
 namespace geometry {
 
-namespace {
-
-// Row vector times an elementary matrix, given the angle's cosine and sine.
-// Rz rows: (c, s, 0), (-s, c, 0), (0, 0, 1).
-inline Vector3 timesRz(const Vector3& v, float c, float s) {
-    return {v.x * c - v.y * s, v.x * s + v.y * c, v.z};
-}
-// Rx rows: (1, 0, 0), (0, c, -s), (0, s, c).
-inline Vector3 timesRx(const Vector3& v, float c, float s) {
-    return {v.x, v.y * c + v.z * s, v.z * c - v.y * s};
-}
-// Ry rows in order Z-X-Y: (c, 0, s), (0, 1, 0), (-s, 0, c).
-// Order Y-X-Z uses the transposed matrix, which is the same as negating s.
-inline Vector3 timesRy(const Vector3& v, float c, float s, RotationOrder order) {
-    if (order == RotationOrder::YXZ) s = -s;
-    return {v.x * c - v.z * s, v.y, v.x * s + v.z * c};
-}
-
-}  // namespace
+using namespace elementary;
 
 Vector3 rotate(const Vector3& v, const EulerAngles& a, RotationOrder order) {
     if (order == RotationOrder::ZXY) {
@@ -33,19 +15,6 @@ Vector3 rotate(const Vector3& v, const EulerAngles& a, RotationOrder order) {
     Vector3 r = timesRy(v, a.cosine(2), a.sine(2), order);
     r = timesRx(r, a.cosine(1), a.sine(1));
     return timesRz(r, a.cosine(0), a.sine(0));
-}
-
-// Negating an angle keeps its cosine and negates its sine, so the inverse
-// applies the elementary matrices of (-a1, -a2, -a3) in reverse order.
-Vector3 inverseRotate(const Vector3& v, const EulerAngles& a, RotationOrder order) {
-    if (order == RotationOrder::ZXY) {
-        Vector3 r = timesRy(v, a.cosine(2), -a.sine(2), order);
-        r = timesRx(r, a.cosine(1), -a.sine(1));
-        return timesRz(r, a.cosine(0), -a.sine(0));
-    }
-    Vector3 r = timesRz(v, a.cosine(0), -a.sine(0));
-    r = timesRx(r, a.cosine(1), -a.sine(1));
-    return timesRy(r, a.cosine(2), -a.sine(2), order);
 }
 
 Vector3 step(const Vector3& p, const EulerAngles& a, float length, RotationOrder order) {

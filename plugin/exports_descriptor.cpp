@@ -86,7 +86,10 @@ PLUGIN_API int32_t PLUGIN_CALL DLLGetFlag(int32_t type, int32_t* value) noexcept
 
 PLUGIN_API int32_t PLUGIN_CALL DLLSetFlag(int32_t type, const int32_t* value) noexcept {
     ExportScope scope;
-    if (plugin::Flags::isFlagType(type)) gState.flags.set(type, *value);
+    if (plugin::Flags::isFlagType(type)) {
+        gState.flags.set(type, *value);
+        ++gState.roomVersion;  // flag 1 takes absorption in or out
+    }
     return 0;
 }
 

@@ -56,8 +56,7 @@ PLUGIN_API int32_t PLUGIN_CALL CI_SetLspkPosition3fv(const float* position) noex
     ExportScope scope;
     return onCurrentInstance([&](Instance& instance) {
         instance.arrayPosition = {position[0], position[1], position[2]};
-        plugin::updateSeatDistance(instance);
-        plugin::layOut(instance, gState.model);
+        plugin::layOut(instance, gState.model);  // also refreshes the seat distance
         return 0;
     });
 }
@@ -75,7 +74,7 @@ PLUGIN_API int32_t PLUGIN_CALL CI_SetSeatPosition3fv(const float* position) noex
     ExportScope scope;
     return onCurrentInstance([&](Instance& instance) {
         instance.seatPosition = {position[0], position[1], position[2]};
-        plugin::updateSeatDistance(instance);
+        plugin::seatOrCellsMoved(instance);
         return 0;
     });
 }

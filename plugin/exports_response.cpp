@@ -13,6 +13,9 @@ namespace {
 
 const models::ModelDefinition& kModel = models::kBoundModel;
 
+// What each instance's response keeps of its seat, by slot.
+plugin::SeatResponse gSeatResponses[plugin::InstanceTable::kSlotCount];
+
 // Cabinet kind for the single-band queries: products with one kind do not
 // read the cell number; the others need a cell of the array.
 bool kindForQuery(Instance& instance, int32_t number, int32_t& kind) {
@@ -34,9 +37,9 @@ PLUGIN_API int32_t PLUGIN_CALL CI_GetCompFR(int32_t number, float* levelsDb, flo
                                             float* timeS) noexcept {
     ExportScope scope;
     return onCurrentInstance([&](Instance& instance) {
-        const plugin::Cell* cell = plugin::componentCell(instance, number);
-        if (cell == nullptr) return -1;
-        plugin::componentResponse(gState, instance, *cell, levelsDb, phasesDeg, timeS);
+        if (plugin::componentCell(instance, number) == nullptr) return -1;
+        plugin::componentResponse(gState, instance, gSeatResponses[gState.instances.currentId()], number - 1,
+                                  levelsDb, phasesDeg, timeS);
         return 0;
     });
 }

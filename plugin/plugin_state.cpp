@@ -4,11 +4,12 @@
 
 namespace plugin {
 
-void updateSeatDistance(Instance& instance) {
+void seatOrCellsMoved(Instance& instance) {
     const acoustics::SeatDistance seat =
         acoustics::seatDistance(geometry::distance(instance.seatPosition, instance.arrayPosition));
     instance.seatDistanceM = seat.distanceM;
     instance.seatNearFieldLossDb = seat.nearFieldLossDb;
+    responseInputsChanged(instance);
 }
 
 void resetToDefaults(Instance& instance, const models::ModelDefinition& model) {

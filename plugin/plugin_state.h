@@ -41,6 +41,9 @@ struct Instance {
     float filterPhaseDeg[kBandCount] = {};
     int32_t cellCount = 0;
     Cell cells[kCellCapacity] = {};
+    // Counts the changes of what the response works out once per seat: the
+    // seat, the cells' poses, the transition distances and the filter.
+    uint32_t responseVersion = 0;
 };
 
 // The cell behind a host component number, or nullptr outside 1..cell count.
@@ -48,8 +51,13 @@ inline Cell* componentCell(Instance& instance, int32_t number) {
     return number >= 1 && number <= instance.cellCount ? &instance.cells[number - 1] : nullptr;
 }
 
-// Refreshes the seat distance after the seat or the array position changed.
-void updateSeatDistance(Instance& instance);
+// Called after any change of the seat, the cells' poses, the transition
+// distances or the filter, so that the next response works afresh what it
+// keeps per seat. Changes of the cell count or kinds alone need no call.
+inline void responseInputsChanged(Instance& instance) { ++instance.responseVersion; }
+
+// After the seat, the array or its cells moved: refreshes the seat distance.
+void seatOrCellsMoved(Instance& instance);
 
 // Applied to a newly allocated instance and to a setup blob with a wrong
 // magic: the default cells, and nothing else. The poses are left stale.
@@ -107,6 +115,9 @@ struct PluginState {
     InstanceTable instances;
     Flags flags;
     Room room;
+    // Counts the changes of the room and the flags, which every instance's
+    // response hears.
+    uint32_t roomVersion = 0;
 
     constexpr explicit PluginState(const models::ModelDefinition& m) : model(m) {}
 };

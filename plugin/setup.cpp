@@ -62,6 +62,7 @@ void layOut(Instance& instance, const models::ModelDefinition& model) {
     for (int band = 0; band < kBandCount; ++band) {
         instance.farFieldOffsetDb[band] = acoustics::farFieldOffsetDb(instance.transitionDistanceM[band]);
     }
+    seatOrCellsMoved(instance);
 }
 
 SetupOutcome applySetupBlob(Instance& instance, const models::ModelDefinition& model,
@@ -122,6 +123,7 @@ void setFilter(Instance& instance, const float* gainsDb, const float* phasesDeg)
         instance.filterPhaseDeg[band] =
             geometry::clamp(phasesDeg[band], kFilterPhaseMinDeg, kFilterPhaseMaxDeg);
     }
+    responseInputsChanged(instance);
 }
 
 }  // namespace plugin

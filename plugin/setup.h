@@ -9,7 +9,7 @@
 namespace plugin {
 
 // Lays the cells out from the array pose and splays, and refreshes the
-// transition distances. Runs when the host sets the array position, the array
+// transition distances and what is kept of the seat. Runs when the host sets the array position, the array
 // angles or an accepted setup blob, and nowhere else.
 void layOut(Instance& instance, const models::ModelDefinition& model);
 

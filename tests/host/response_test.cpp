@@ -1,5 +1,6 @@
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -194,6 +195,120 @@ TEST_F(ResponseTest, SameSeatForEveryCellOfTheArray) {
     EXPECT_NE(std::memcmp(r[5].levels, r[0].levels, sizeof r[0].levels), 0);
     for (const Response& each : r) EXPECT_EQ(each.time, r[0].time);
     EXPECT_EQ(std::memcmp(response(1).levels, r[0].levels, sizeof r[0].levels), 0);
+}
+
+// The plug-in keeps what it works out per seat between calls. Whatever the
+// host changed since the last question, an instance answers as one set up
+// from scratch to the same state answers.
+TEST_F(ResponseTest, LevelsNeverLagBehindAChange) {
+    struct Tracked {
+        float seat[3] = {};
+        float position[3] = {};
+        float angles[3] = {};
+        float gains[21] = {}, phases[21] = {};
+        bool posesStale = false;  // cells changed without a layout since the last one
+    };
+    Tracked tracked[3];
+    ASSERT_EQ(plugin->CI_GetFreeID(), 2);
+    tracked[2].posesStale = true;  // a fresh slot is never laid out
+    const int32_t reference = plugin->CI_GetFreeID();
+    ASSERT_EQ(reference, 3);
+    for (int32_t id : {1, 2}) {
+        plugin->CI_MakeCurrent(id);
+        plugin->IP_SetFilter(tracked[id].gains, tracked[id].phases);
+    }
+
+    std::mt19937 rng(20261208);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    auto uniform = [&](float lo, float hi) { return lo + (hi - lo) * unit(rng); };
+    auto below = [&](int n) { return int(unit(rng) * float(n) * 0.9999f); };
+    const uint32_t magic = ktr() ? kKtrMagic : kQspanMagic;
+    const int32_t kinds = ktr() ? 1 : 3;
+    int32_t current = 2;
+    int compared = 0;
+    for (int step = 0; step < 3000; ++step) {
+        Tracked& t = tracked[current];
+        switch (below(12)) {
+        case 0:
+            current = 1 + below(2);
+            plugin->CI_MakeCurrent(current);
+            break;
+        case 1:
+            for (float& c : t.seat) c = uniform(-40, 40);
+            plugin->CI_SetSeatPosition3fv(t.seat);
+            break;
+        case 2:
+            t.position[0] = uniform(-5, 5);
+            t.position[1] = uniform(-5, 5);
+            t.position[2] = uniform(0, 15);
+            plugin->CI_SetLspkPosition3fv(t.position);
+            t.posesStale = false;
+            break;
+        case 3:
+            t.angles[0] = uniform(-180, 180);
+            t.angles[1] = uniform(-40, 40);
+            t.angles[2] = uniform(-20, 20);
+            plugin->CI_SetLspkAngles3fv(t.angles);
+            t.posesStale = false;
+            break;
+        case 4: {
+            // qspan takes four cells or more.
+            std::vector<CellSetup> cells(size_t(ktr() ? 1 + below(16) : 4 + below(13)));
+            for (CellSetup& c : cells) c = {below(kinds), uniform(-2, 10)};
+            ASSERT_EQ(plugin->IP_SetValue(1, makeBlob(magic, cells, !ktr()).data()), 0);
+            t.posesStale = false;
+            break;
+        }
+        case 5: {
+            // A wrong magic resets the cells to the defaults without laying them out.
+            const auto blob = makeBlob(magic + 1, {{0, 0.0f}, {0, 0.0f}}, !ktr());
+            plugin->IP_SetValue(1, blob.data());
+            t.posesStale = true;
+            break;
+        }
+        case 6:
+            for (int b = 0; b < 21; ++b) {
+                t.gains[b] = uniform(-20, 0);
+                t.phases[b] = uniform(-180, 180);
+            }
+            plugin->IP_SetFilter(t.gains, t.phases);
+            break;
+        case 7:
+            if (below(2) == 0) {
+                plugin->RP_SetValue(2, uniform(0, 100));
+            } else {
+                plugin->RP_SetValue(1, uniform(300, 360));
+            }
+            break;
+        case 8: {
+            const int32_t flag = below(2);
+            plugin->DLLSetFlag(1, &flag);
+            break;
+        }
+        default: {
+            if (t.posesStale) break;
+            const int32_t count = plugin->CI_GetComponents();
+            ASSERT_GE(count, 1);
+            const int32_t cell = 1 + below(count);
+            const Response asked = response(cell);
+            // The reference instance, set up from scratch to the same state.
+            const auto blob = readBlob(*plugin);
+            plugin->CI_MakeCurrent(reference);
+            ASSERT_EQ(plugin->IP_SetValue(1, blob.data()), 0);
+            plugin->CI_SetLspkPosition3fv(t.position);
+            plugin->CI_SetLspkAngles3fv(t.angles);
+            plugin->IP_SetFilter(t.gains, t.phases);
+            plugin->CI_SetSeatPosition3fv(t.seat);
+            const Response fresh = response(cell);
+            plugin->CI_MakeCurrent(current);
+            ASSERT_EQ(std::memcmp(asked.levels, fresh.levels, sizeof asked.levels), 0) << "step " << step;
+            ASSERT_EQ(std::memcmp(asked.phases, fresh.phases, sizeof asked.phases), 0) << "step " << step;
+            ASSERT_EQ(asked.time, fresh.time) << "step " << step;
+            ++compared;
+        }
+        }
+    }
+    EXPECT_GT(compared, 300);
 }
 
 TEST_F(ResponseTest, OnAxisLevelAndDirectivityFactor) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <vector>
 
 #include "acoustics/balloon_grid.h"
@@ -35,13 +37,15 @@ struct Fixture {
         }
     }
     void setTransition(int band, float x) { offset[band] = farFieldOffsetDb(x); }
-    ResponseTables tables(bool withAbsorption) const {
-        return {balloon.data(), onAxis, gain, withAbsorption ? absorption : noAbsorption, offset};
+    BaseTables tables(bool withAbsorption) const {
+        return {onAxis, gain, withAbsorption ? absorption : noAbsorption, offset};
     }
     std::vector<float> levels(SeatDirection direction, float distanceM, bool withAbsorption = false) const {
         float out[kBandCount + 1];
         out[kBandCount] = 12345.0f;
-        componentLevels(direction, seatDistance(distanceM), tables(withAbsorption), out);
+        float base[kBandCount];
+        baseLevels(seatDistance(distanceM), tables(withAbsorption), base);
+        componentLevels(balloonSample(direction), balloon.data(), base, out);
         EXPECT_EQ(out[kBandCount], 12345.0f);  // 21 levels, not one more
         return std::vector<float>(out, out + kBandCount);
     }
@@ -119,8 +123,60 @@ TEST(BalloonLookup, MeridiansFoldAtAFullTurn) {
     EXPECT_EQ(at360, at0);
     // 357.5 degrees lies halfway between meridian 71 and meridian 0.
     EXPECT_NEAR(f.levels(at(30.0f, 357.5f), 1.0f)[1], 100.0f + 1000.0f + 35.5f + 0.06f, 1e-2f);
-    // Straight behind, both polar nodes are row 36.
+    // Straight behind reads row 36 alone.
     EXPECT_NEAR(f.levels(at(180.0f, 0.0f), 1.0f)[0], 100.0f + 0.36f, 1e-4f);
+}
+
+TEST(BalloonLookup, PolarPairsStayInsideTheGrid) {
+    // Every sample reads a polar pair p0, p0 + 1 of one meridian row, so p0
+    // stops at 35; on a node the whole weight sits on that node.
+    for (float polar : {0.0f, 2.5f, 5.0f, 172.5f, 175.0f, 177.5f, 180.0f}) {
+        for (float meridian : {0.0f, 2.5f, 355.0f, 357.5f, 360.0f}) {
+            const BalloonSample s = balloonSample(at(polar, meridian));
+            for (int offset : s.offsets) {
+                EXPECT_GE(offset, 0);
+                EXPECT_LE(offset % kPolarCount, kPolarCount - 2) << polar;
+                EXPECT_LT(offset / kPolarCount, kMeridianCount) << meridian;
+            }
+            EXPECT_FLOAT_EQ(s.weights[0] + s.weights[1] + s.weights[2] + s.weights[3], 1.0f);
+        }
+    }
+    const BalloonSample behind = balloonSample(at(180.0f, 0.0f));
+    EXPECT_EQ(behind.offsets[0], kPolarCount - 2);
+    EXPECT_EQ(behind.weights[0], 0.0f);
+    EXPECT_EQ(behind.weights[1], 1.0f);
+    const BalloonSample node = balloonSample(at(10.0f, 360.0f));
+    EXPECT_EQ(node.offsets[0], 2);
+    EXPECT_EQ(node.weights[0], 1.0f);
+}
+
+TEST(BalloonLookup, ManyCellsAtOnceMatchOneByOne) {
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> coordinate(-50.0f, 50.0f);
+    std::uniform_int_distribution<int> pick(0, 9);
+    const float special[] = {0.0f, -0.0f, NAN, INFINITY, -INFINITY, 1e30f, -1e-30f, 3e38f};
+    for (int trial = 0; trial < 400; ++trial) {
+        const int count = 1 + trial % models::kCellCapacity;
+        SeatVectors seats;
+        for (int k = 0; k < models::kCellCapacity; ++k) {
+            auto value = [&] { return pick(rng) == 0 ? special[pick(rng) % 8] : coordinate(rng); };
+            seats.x[k] = value();
+            seats.y[k] = value();
+            seats.z[k] = value();
+        }
+        BalloonSample many[models::kCellCapacity + 1];
+        many[count].offsets[0] = -12345;
+        balloonSamples(seats, count, many);
+        EXPECT_EQ(many[count].offsets[0], -12345) << "wrote past the count";
+        for (int k = 0; k < count; ++k) {
+            const BalloonSample one = balloonSample(seatDirection({seats.x[k], seats.y[k], seats.z[k]}));
+            ASSERT_EQ(many[k].valid, one.valid) << trial << " " << k;
+            if (!one.valid) continue;
+            EXPECT_EQ(many[k].offsets[0], one.offsets[0]);
+            EXPECT_EQ(many[k].offsets[1], one.offsets[1]);
+            EXPECT_EQ(std::memcmp(many[k].weights, one.weights, sizeof one.weights), 0) << trial << " " << k;
+        }
+    }
 }
 
 TEST(DistanceLaw, ThreeThenSixDecibelsPerDoubling) {

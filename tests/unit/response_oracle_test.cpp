@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <random>
 
@@ -99,6 +100,7 @@ TEST_P(ResponseOracle, MatchesABruteForceEvaluation) {
     const models::ModelDefinition& model = *GetParam();
     auto state = std::make_unique<plugin::PluginState>(model);
     plugin::Instance& instance = state->instances.slot(1);
+    plugin::SeatResponse kept{};
     std::mt19937 rng(41);
     std::uniform_real_distribution<float> unit(0, 1);
     auto uniform = [&](float lo, float hi) { return lo + (hi - lo) * unit(rng); };
@@ -114,7 +116,7 @@ TEST_P(ResponseOracle, MatchesABruteForceEvaluation) {
         instance.arrayPosition = {uniform(-10, 10), uniform(-10, 10), uniform(2, 20)};
         instance.arrayAngles = geometry::EulerAngles::fromDegrees(uniform(-180, 180), uniform(-30, 30), uniform(-20, 20));
         plugin::layOut(instance, model);
-        plugin::updateSeatDistance(instance);
+        plugin::seatOrCellsMoved(instance);
         for (int b = 0; b < kBands; ++b) instance.filterGainDb[b] = uniform(-12, 0);
         state->flags.set(1, trial % 2);
         acoustics::computeAirAbsorption(uniform(0, 100), state->room.airAbsorptionDbPerM);
@@ -125,10 +127,10 @@ TEST_P(ResponseOracle, MatchesABruteForceEvaluation) {
             instance.seatPosition = {instance.arrayPosition.x + uniform(-spread, spread),
                                      instance.arrayPosition.y + uniform(-spread, spread),
                                      instance.arrayPosition.z + uniform(-spread, spread)};
-            plugin::updateSeatDistance(instance);
+            plugin::seatOrCellsMoved(instance);
             const int cell = int(unit(rng) * float(instance.cellCount) * 0.999f);
             float levels[kBands], phases[kBands], time = 0;
-            plugin::componentResponse(*state, instance, instance.cells[cell], levels, phases, &time);
+            plugin::componentResponse(*state, instance, kept, cell, levels, phases, &time);
             double expected[kBands];
             bruteForceLevels(*state, instance, cell, expected);
             for (int b = 0; b < kBands; ++b) {
@@ -141,4 +143,43 @@ TEST_P(ResponseOracle, MatchesABruteForceEvaluation) {
     }
     RecordProperty("WorstDifferenceDb", std::to_string(worstDb));
     EXPECT_EQ(compared, 300 * 10 * kBands);
+}
+
+// The setup dialog and a refused setup blob change the cell count without a
+// layout. Cells that come back into the array then are sampled toward the
+// present seat, not an earlier one.
+TEST_P(ResponseOracle, CellsBackInTheArrayWithoutALayoutHearThePresentSeat) {
+    const models::ModelDefinition& model = *GetParam();
+    auto state = std::make_unique<plugin::PluginState>(model);
+    plugin::Instance& instance = state->instances.slot(1);
+    plugin::SeatResponse kept{};
+    float levels[kBands], phases[kBands], time = 0;
+    auto layOut = [&](int count) {
+        instance.cellCount = count;
+        for (int k = 0; k < count; ++k) instance.cells[k].splayDeg = 5.0f;
+        plugin::layOut(instance, model);
+    };
+    auto seatAt = [&](float x, float y, float z) {
+        instance.seatPosition = {x, y, z};
+        plugin::seatOrCellsMoved(instance);
+    };
+
+    layOut(12);
+    seatAt(0, -2, -3);
+    plugin::componentResponse(*state, instance, kept, 0, levels, phases, &time);
+    layOut(4);
+    seatAt(6, -1, -4);
+    plugin::componentResponse(*state, instance, kept, 0, levels, phases, &time);
+    instance.cellCount = 12;  // as the dialog leaves it: cells 5 to 12 keep their earlier poses
+    plugin::componentResponse(*state, instance, kept, 10, levels, phases, &time);
+
+    plugin::SeatResponse fresh{};
+    float expected[kBands];
+    plugin::componentResponse(*state, instance, fresh, 10, expected, phases, &time);
+    EXPECT_EQ(std::memcmp(levels, expected, sizeof levels), 0);
+    // The earlier seat would have been heard quite differently there.
+    seatAt(0, -2, -3);
+    float earlier[kBands];
+    plugin::componentResponse(*state, instance, fresh, 10, earlier, phases, &time);
+    EXPECT_NE(std::memcmp(earlier, expected, sizeof earlier), 0);
 }

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 
 #include "geometry/fast_atan2.h"
+#include "geometry/float_lanes.h"
 #include "geometry/matrix4.h"
 #include "geometry/plane.h"
 #include "geometry/rotation.h"
@@ -232,6 +234,42 @@ TEST(PlaneAngle, TurnsAndSubtractsInRadians) {
     const Vector2 p = polarStep({1.0f, 1.0f}, a.turnedBy90(), 2.0f);
     EXPECT_NEAR(p.x, 1.0f - 1.0f, 1e-6f);
     EXPECT_NEAR(p.y, 1.0f + 2.0f * 0.8660254f, 1e-6f);
+}
+
+TEST(InverseRotation, FourPointsAtOnceGetTheBitsOfOne) {
+    std::mt19937 rng(17);
+    std::uniform_real_distribution<float> angle(-200.0f, 200.0f), coordinate(-100.0f, 100.0f);
+    for (RotationOrder order : {RotationOrder::ZXY, RotationOrder::YXZ}) {
+        for (int trial = 0; trial < 500; ++trial) {
+            EulerAngles a[4];
+            Vector3 v[4];
+            for (int k = 0; k < 4; ++k) {
+                a[k] = EulerAngles::fromDegrees(angle(rng), angle(rng), angle(rng));
+                v[k] = {coordinate(rng), coordinate(rng), coordinate(rng)};
+            }
+            FloatLanes cosines[3], sines[3];
+            for (int i = 0; i < 3; ++i) {
+                cosines[i] = FloatLanes::of(a[0].cosine(i), a[1].cosine(i), a[2].cosine(i), a[3].cosine(i));
+                sines[i] = FloatLanes::of(a[0].sine(i), a[1].sine(i), a[2].sine(i), a[3].sine(i));
+            }
+            const Vector3Lanes lanes{FloatLanes::of(v[0].x, v[1].x, v[2].x, v[3].x),
+                                     FloatLanes::of(v[0].y, v[1].y, v[2].y, v[3].y),
+                                     FloatLanes::of(v[0].z, v[1].z, v[2].z, v[3].z)};
+            const Vector3Lanes turned = inverseRotate(lanes, cosines, sines, order);
+            float x[4], y[4], z[4];
+            _mm_storeu_ps(x, turned.x.v);
+            _mm_storeu_ps(y, turned.y.v);
+            _mm_storeu_ps(z, turned.z.v);
+            for (int k = 0; k < 4; ++k) {
+                const Vector3 one = inverseRotate(v[k], a[k], order);
+                ASSERT_EQ(std::memcmp(&one.x, &x[k], 4), 0) << trial;
+                ASSERT_EQ(std::memcmp(&one.y, &y[k], 4), 0) << trial;
+                ASSERT_EQ(std::memcmp(&one.z, &z[k], 4), 0) << trial;
+                // And it undoes the rotation.
+                expectNear(rotate(one, a[k], order), v[k], 1e-4f);
+            }
+        }
+    }
 }
 
 TEST(FastAtan2, AgreesWithTheLibraryEverywhere) {
