@@ -6,7 +6,6 @@
 
 #include "acoustics/balloon_grid.h"
 #include "geometry/fast_atan2.h"
-#include "geometry/scalar.h"
 
 namespace acoustics {
 
@@ -16,81 +15,99 @@ namespace {
 // and every whole multiple of 5 degrees lands exactly on its node.
 constexpr float kDegPerNode = float(kGridStepDeg);
 
-// Two seats at a time, one per lane: the host asks for every cell at each
+// Four seats at a time, one per lane: the host asks for every cell at each
 // seat, and the cells' square roots, divisions and arc tangents are the
-// larger part of a call's work. Angles are kept as polar a, polar b,
-// meridian a, meridian b in degrees.
-struct TwoDirections {
-    __m128 degrees;
-    int finite;  // bit 0 for seat a, bit 1 for seat b
+// larger part of a call's work.
+struct FourDirections {
+    __m128 polarDeg;
+    __m128 meridianDeg;
+    int finite;  // bit k for lane k
 };
 
-// Directions in each cell's own axes (aim along -y, z up). In double: far
-// seats cannot overflow the squares, and the angles round to single
-// precision only once, at the end.
-inline TwoDirections twoDirections(__m128d x, __m128d y, __m128d z) {
-    const __m128d zero = _mm_setzero_pd();
+// Directions in each cell's own axes (aim along -y, z up).
+inline FourDirections fourDirections(__m128 x, __m128 y, __m128 z) {
+    const __m128 zero = _mm_setzero_ps();
     // v - v is 0 for a finite v and NaN otherwise. A seat that is not finite
     // goes on as the cell's own position, so that the arc tangents see
     // finite numbers.
-    const __m128d finite = _mm_and_pd(_mm_and_pd(_mm_cmpeq_pd(_mm_sub_pd(x, x), zero), _mm_cmpeq_pd(_mm_sub_pd(y, y), zero)),
-                                      _mm_cmpeq_pd(_mm_sub_pd(z, z), zero));
-    x = _mm_and_pd(x, finite);
-    y = _mm_and_pd(y, finite);
-    z = _mm_and_pd(z, finite);
-    const __m128d horizontal = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(x, x), _mm_mul_pd(z, z)));
+    const __m128 finite = _mm_and_ps(_mm_and_ps(_mm_cmpeq_ps(_mm_sub_ps(x, x), zero), _mm_cmpeq_ps(_mm_sub_ps(y, y), zero)),
+                                     _mm_cmpeq_ps(_mm_sub_ps(z, z), zero));
+    x = _mm_and_ps(x, finite);
+    y = _mm_and_ps(y, finite);
+    z = _mm_and_ps(z, finite);
+    // Scaled by a power of two that brings the largest component into [1, 4),
+    // which leaves the angles and every rounding as they were, so that the
+    // squares of far seats cannot overflow nor those of near ones underflow.
+    const __m128 signBit = _mm_set1_ps(-0.0f);
+    const __m128 largest =
+        _mm_max_ps(_mm_max_ps(_mm_andnot_ps(signBit, x), _mm_andnot_ps(signBit, y)), _mm_andnot_ps(signBit, z));
+    const __m128i exponent = _mm_srli_epi32(_mm_castps_si128(largest), 23);  // 0 to 254
+    const __m128i scaleExponent = _mm_max_epi16(_mm_sub_epi32(_mm_set1_epi32(254), exponent), _mm_set1_epi32(1));
+    const __m128 scale = _mm_castsi128_ps(_mm_slli_epi32(scaleExponent, 23));
+    x = _mm_mul_ps(x, scale);
+    y = _mm_mul_ps(y, scale);
+    z = _mm_mul_ps(z, scale);
+    const __m128 horizontal = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(x, x), _mm_mul_ps(z, z)));
     // The polar angle from the -y axis (0 for a seat at the cell itself), and
-    // the meridian angle about it from +z toward -x.
-    const __m128d negate = _mm_set1_pd(-0.0);
-    const __m128d polar = geometry::fastAtan2(horizontal, _mm_xor_pd(y, negate));
-    const __m128d meridian = geometry::fastAtan2(_mm_xor_pd(x, negate), z);
-    const __m128d toDegrees = _mm_set1_pd(geometry::kRadiansToDegrees);
-    __m128 degrees =
-        _mm_movelh_ps(_mm_cvtpd_ps(_mm_mul_pd(polar, toDegrees)), _mm_cvtpd_ps(_mm_mul_pd(meridian, toDegrees)));
-    // Meridians from (-180, 180] to [0, 360), then both held to their ranges.
-    const __m128 zero4 = _mm_setzero_ps();
-    degrees = _mm_add_ps(degrees, _mm_and_ps(_mm_cmplt_ps(degrees, zero4), _mm_set_ps(360.0f, 360.0f, 0.0f, 0.0f)));
-    degrees = _mm_min_ps(_mm_max_ps(degrees, zero4), _mm_set_ps(360.0f, 360.0f, 180.0f, 180.0f));
-    return {degrees, _mm_movemask_pd(finite)};
+    // the meridian angle about it from +z toward -x, from (-180, 180] to
+    // [0, 360); both held to their ranges.
+    const __m128 polarDeg = geometry::fastAtan2Degrees(horizontal, _mm_xor_ps(y, signBit));
+    __m128 meridianDeg = geometry::fastAtan2Degrees(_mm_xor_ps(x, signBit), z);
+    meridianDeg = _mm_add_ps(meridianDeg, _mm_and_ps(_mm_cmplt_ps(meridianDeg, zero), _mm_set1_ps(360.0f)));
+    return {_mm_min_ps(_mm_max_ps(polarDeg, zero), _mm_set1_ps(180.0f)),
+            _mm_min_ps(_mm_max_ps(meridianDeg, zero), _mm_set1_ps(360.0f)), _mm_movemask_ps(finite)};
 }
 
 constexpr BalloonSample kNoSample = {{0, 0}, {0.0f, 0.0f, 0.0f, 0.0f}, false};
 
-// Each angle's node at or below it, and the weights of that node and the
-// next: an angle on a node gives it all the weight. The polar pair stays
-// inside the grid, so straight behind reads row 35 with weight 0 and row 36
-// with weight 1; meridian 72 folds to 0. Writes `count` (1 or 2) samples.
-inline void twoSamples(const TwoDirections& directions, BalloonSample* samples, int count) {
-    const __m128 coordinate = _mm_div_ps(directions.degrees, _mm_set1_ps(kDegPerNode));
+// The node at or below a grid coordinate, at most `last`, and the weights of
+// it and the next node: a coordinate on a node gives it all the weight.
+struct Brackets {
+    __m128i low;
+    __m128 weightLow, weightHigh;
+};
+
+inline Brackets brackets(__m128 degrees, int last) {
+    const __m128 coordinate = _mm_div_ps(degrees, _mm_set1_ps(kDegPerNode));
     __m128i low = _mm_cvttps_epi32(coordinate);  // truncation is the floor here
-    const __m128i last = _mm_set_epi32(kMeridianCount, kMeridianCount, kPolarCount - 2, kPolarCount - 2);
-    const __m128i beyond = _mm_cmpgt_epi32(low, last);
-    low = _mm_or_si128(_mm_andnot_si128(beyond, low), _mm_and_si128(beyond, last));
+    const __m128i lastNode = _mm_set1_epi32(last);
+    const __m128i beyond = _mm_cmpgt_epi32(low, lastNode);
+    low = _mm_or_si128(_mm_andnot_si128(beyond, low), _mm_and_si128(beyond, lastNode));
     const __m128 lowNode = _mm_cvtepi32_ps(low);
-    // polar a, polar b, meridian a, meridian b
-    const __m128 weightLow = _mm_sub_ps(_mm_add_ps(lowNode, _mm_set1_ps(1.0f)), coordinate);
-    const __m128 weightHigh = _mm_sub_ps(coordinate, lowNode);
-    // polar low, polar high of a, then of b; meridian low, meridian high of a, then of b
-    const __m128 polarWeights = _mm_unpacklo_ps(weightLow, weightHigh);
-    const __m128 meridianWeights = _mm_unpackhi_ps(weightLow, weightHigh);
-    const __m128 weights[2] = {
-        _mm_mul_ps(_mm_shuffle_ps(meridianWeights, meridianWeights, _MM_SHUFFLE(1, 1, 0, 0)),
-                   _mm_movelh_ps(polarWeights, polarWeights)),
-        _mm_mul_ps(_mm_shuffle_ps(meridianWeights, meridianWeights, _MM_SHUFFLE(3, 3, 2, 2)),
-                   _mm_movehl_ps(polarWeights, polarWeights)),
-    };
-    alignas(16) int32_t nodes[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(nodes), low);
+    return {low, _mm_sub_ps(_mm_add_ps(lowNode, _mm_set1_ps(1.0f)), coordinate), _mm_sub_ps(coordinate, lowNode)};
+}
+
+// m * 37, the offset of meridian row m within a band's block.
+inline __m128i rowOffset(__m128i m) {
+    static_assert(kPolarCount == 37);
+    return _mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(m, 5), _mm_slli_epi32(m, 2)), m);
+}
+
+// Writes `count` (1 to 4) samples. The polar pair stays inside the grid, so
+// straight behind reads row 35 with weight 0 and row 36 with weight 1;
+// meridian 72 folds to 0.
+inline void fourSamples(const FourDirections& directions, BalloonSample* samples, int count) {
+    const Brackets p = brackets(directions.polarDeg, kPolarCount - 2);
+    const Brackets m = brackets(directions.meridianDeg, kMeridianCount);
+    const __m128i meridians = _mm_set1_epi32(kMeridianCount);
+    const __m128i m0 = _mm_andnot_si128(_mm_cmpeq_epi32(m.low, meridians), m.low);
+    __m128i m1 = _mm_add_epi32(m0, _mm_set1_epi32(1));
+    m1 = _mm_andnot_si128(_mm_cmpeq_epi32(m1, meridians), m1);
+    alignas(16) int32_t offsets0[4], offsets1[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(offsets0), _mm_add_epi32(rowOffset(m0), p.low));
+    _mm_store_si128(reinterpret_cast<__m128i*>(offsets1), _mm_add_epi32(rowOffset(m1), p.low));
+    // The four node weights of every lane, then turned to one lane's four.
+    __m128 w00 = _mm_mul_ps(m.weightLow, p.weightLow), w01 = _mm_mul_ps(m.weightLow, p.weightHigh);
+    __m128 w10 = _mm_mul_ps(m.weightHigh, p.weightLow), w11 = _mm_mul_ps(m.weightHigh, p.weightHigh);
+    _MM_TRANSPOSE4_PS(w00, w01, w10, w11);
+    const __m128 weights[4] = {w00, w01, w10, w11};
     for (int k = 0; k < count; ++k) {
         if ((directions.finite >> k & 1) == 0) {
             samples[k] = kNoSample;
             continue;
         }
-        const int p0 = nodes[k];
-        const int m0 = nodes[2 + k] == kMeridianCount ? 0 : nodes[2 + k];
-        const int m1 = m0 + 1 == kMeridianCount ? 0 : m0 + 1;
-        samples[k].offsets[0] = m0 * kPolarCount + p0;
-        samples[k].offsets[1] = m1 * kPolarCount + p0;
+        samples[k].offsets[0] = offsets0[k];
+        samples[k].offsets[1] = offsets1[k];
         _mm_storeu_ps(samples[k].weights, weights[k]);
         samples[k].valid = true;
     }
@@ -99,34 +116,24 @@ inline void twoSamples(const TwoDirections& directions, BalloonSample* samples, 
 }  // namespace
 
 SeatDirection seatDirection(const geometry::Vector3& v) {
-    const TwoDirections directions = twoDirections(_mm_set1_pd(v.x), _mm_set1_pd(v.y), _mm_set1_pd(v.z));
+    const FourDirections directions = fourDirections(_mm_set1_ps(v.x), _mm_set1_ps(v.y), _mm_set1_ps(v.z));
     if ((directions.finite & 1) == 0) return {0.0f, 0.0f, false};
-    alignas(16) float degrees[4];
-    _mm_store_ps(degrees, directions.degrees);
-    return {degrees[0], degrees[2], true};
+    return {_mm_cvtss_f32(directions.polarDeg), _mm_cvtss_f32(directions.meridianDeg), true};
 }
 
 BalloonSample balloonSample(const SeatDirection& direction) {
     BalloonSample sample;
-    twoSamples({_mm_set_ps(direction.meridianDeg, direction.meridianDeg, direction.polarDeg, direction.polarDeg),
-                direction.valid ? 3 : 0},
-               &sample, 1);
+    fourSamples({_mm_set1_ps(direction.polarDeg), _mm_set1_ps(direction.meridianDeg), direction.valid ? 1 : 0},
+                &sample, 1);
     return sample;
 }
 
-namespace {
-
-// Two neighbouring floats of an array, widened to double.
-inline __m128d twoWide(const float* p) {
-    return _mm_cvtps_pd(_mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(p)));
-}
-
-}  // namespace
-
 void balloonSamples(const SeatVectors& seats, int count, BalloonSample* samples) {
-    for (int k = 0; k < count; k += 2) {
-        const TwoDirections directions = twoDirections(twoWide(seats.x + k), twoWide(seats.y + k), twoWide(seats.z + k));
-        twoSamples(directions, samples + k, count - k < 2 ? 1 : 2);
+    static_assert(models::kCellCapacity % 4 == 0);
+    for (int k = 0; k < count; k += 4) {
+        const FourDirections directions =
+            fourDirections(_mm_load_ps(seats.x + k), _mm_load_ps(seats.y + k), _mm_load_ps(seats.z + k));
+        fourSamples(directions, samples + k, count - k < 4 ? count - k : 4);
     }
 }
 

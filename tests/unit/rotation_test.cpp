@@ -273,30 +273,37 @@ TEST(InverseRotation, FourPointsAtOnceGetTheBitsOfOne) {
 }
 
 TEST(FastAtan2, AgreesWithTheLibraryEverywhere) {
+    auto atan2Degrees = [](float y, float x) {
+        float out[4];
+        _mm_storeu_ps(out, fastAtan2Degrees(_mm_set1_ps(y), _mm_set1_ps(x)));
+        return out[0];
+    };
     std::mt19937 rng(43);
-    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
     std::uniform_int_distribution<int> exponent(-30, 30);
+    // Beyond the final rounding to single precision, in degrees.
     double worst = 0.0;
-    for (int i = 0; i < 200000; ++i) {
-        const double y0 = std::ldexp(unit(rng), exponent(rng)), x0 = std::ldexp(unit(rng), exponent(rng));
-        const double y1 = std::ldexp(unit(rng), exponent(rng)), x1 = std::ldexp(unit(rng), exponent(rng));
-        const AnglePair a = fastAtan2Pair(y0, x0, y1, x1);
-        worst = std::max(worst, std::fabs(a.first - std::atan2(y0, x0)));
-        worst = std::max(worst, std::fabs(a.second - std::atan2(y1, x1)));
+    int rounded = 0;
+    constexpr int kCount = 200000;
+    for (int i = 0; i < kCount; ++i) {
+        const float y = std::ldexp(unit(rng), exponent(rng)), x = std::ldexp(unit(rng), exponent(rng));
+        const double exact = std::atan2(double(y), double(x)) * 180.0 / 3.14159265358979323846;
+        const float got = atan2Degrees(y, x);
+        const double halfUlp = 0.5 * (std::nextafter(std::fabs(got), INFINITY) - std::fabs(got));
+        worst = std::max(worst, std::fabs(got - exact) - halfUlp);
+        rounded += got == float(exact) ? 1 : 0;
     }
-    EXPECT_LT(worst, 1e-10);
+    EXPECT_LT(worst, 6e-9);  // 1e-10 rad
+    EXPECT_GT(rounded, kCount - 20);  // almost all need no more than that rounding
     // The axes, the diagonals, the reduction boundaries and the origin.
     struct Case {
-        double y, x;
+        float y, x, degrees;
     };
-    const Case cases[] = {{0, 1},  {0, 0},  {1, 0},  {0, -1}, {-1, 0},     {-1, -1},    {1, 1},
-                          {-0.0, -1}, {1e-300, 1}, {0.19891236737965800691, 1}, {0.66817863791929891999, 1}};
-    for (const Case& c : cases) {
-        const AnglePair a = fastAtan2Pair(c.y, c.x, c.y, c.x);
-        const double expected = c.y == 0 && c.x == 0 ? 0.0 : std::atan2(c.y == 0 ? 0.0 : c.y, c.x);
-        EXPECT_NEAR(a.first, expected, 1e-10) << c.y << " " << c.x;
-        EXPECT_EQ(a.first, a.second);
+    const Case cases[] = {{0, 1, 0},      {0, 0, 0},       {1, 0, 90},     {0, -1, 180},     {-1, 0, -90},
+                          {-1, -1, -135}, {1, 1, 45},      {-0.0f, -1, 180}, {-1, 1, -45},
+                          {3, -3, 135},   {0.5f, 0, 90}};
+    for (const Case& c : cases) EXPECT_EQ(atan2Degrees(c.y, c.x), c.degrees) << c.y << " " << c.x;
+    for (float y : {0.19891236f, 0.66817864f, 0.41421356f}) {
+        EXPECT_NEAR(atan2Degrees(y, 1.0f), std::atan2(double(y), 1.0) * 180 / 3.14159265358979323846, 1e-5);
     }
-    EXPECT_EQ(fastAtan2Pair(0, 1, 0, 0).first, 0.0);
-    EXPECT_EQ(fastAtan2Pair(0, 1, 0, 0).second, 0.0);
 }
