@@ -73,7 +73,7 @@ PLUGIN_API int32_t PLUGIN_CALL RP_SetValue(int32_t index, float value) noexcept 
         room.humidityPercent = value;
         acoustics::computeAirAbsorption(value, room.airAbsorptionDbPerM);
     }
-    ++gState.roomVersion;
+    ++gState.roomVersion;  // every instance works its levels afresh
     return 0;
 }
 

@@ -14,15 +14,15 @@ namespace {
 // The absorption table while flag 1 leaves absorption out.
 constexpr float kNoAbsorptionDbPerM[kBandCount] = {};
 
-// The seat in each cell's own axes, by the exact inverse of its rotation, four
-// cells at a time. All the capacity is turned, whatever the cell count: the
-// cells past it hold finite poses from earlier layouts or none at all, and
-// their lanes are never read.
+// The seat in the axes of each cell of the array, by the exact inverse of its
+// rotation, four cells at a time. A last group of four may take in cells past
+// the count: they hold poses from earlier layouts or the zero pose, and their
+// lanes are never read.
 void seatInCellAxes(const Instance& instance, geometry::RotationOrder order, acoustics::SeatVectors& seats) {
     using geometry::FloatLanes;
     static_assert(kCellCapacity % 4 == 0);
     const geometry::Vector3& seat = instance.seatPosition;
-    for (int first = 0; first < kCellCapacity; first += 4) {
+    for (int first = 0; first < instance.cellCount; first += 4) {
         const Cell* c = instance.cells + first;
         auto lanes = [c](auto member) {
             return FloatLanes::of(member(c[0]), member(c[1]), member(c[2]), member(c[3]));

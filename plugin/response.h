@@ -9,11 +9,10 @@ namespace plugin {
 
 // What the response keeps of one instance's present seat for the whole
 // array. The host asks for every cell at one seat before it moves on, so the
-// first response after anything here depends on changed works it out for
-// all cells at once: the directions of independent cells then overlap in the
-// processor instead of each call waiting on its own square root, division
-// and arc tangents, and the direction-free part of the levels is worked out
-// once per cabinet kind.
+// first response after a change this depends on works it out for all cells
+// at once: four cells' directions share each square root, division and arc
+// tangent instruction, and the direction-free part of the levels is worked
+// out once per cabinet kind.
 //
 // Kept apart from the instances, one per slot: zero is a valid start, so
 // the table costs the library no file space. It holds while the versions it
