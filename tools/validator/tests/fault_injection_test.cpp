@@ -52,6 +52,12 @@ std::string joined(const Outcome& o) {
     return all;
 }
 
+// The check failed, and its messages name `text`.
+void expectCaught(const Outcome& outcome, const std::string& text) {
+    EXPECT_GT(outcome.failures, 0u);
+    EXPECT_NE(joined(outcome).find(text), std::string::npos) << joined(outcome);
+}
+
 // ---- Faulty exports ----
 
 int32_t PLUGIN_CALL highestFreeId() {
@@ -174,12 +180,10 @@ TEST(FaultInjection, TheRealPluginsPassTheChecksTheFaultsAreMeantToFail) {
 
 TEST(FaultInjection, SequencesCatchAllocationFilterAndBlobFaults) {
     const Outcome highest = runCheck("ktr4", "sequences", [](ExportTable& t) { t.CI_GetFreeID = highestFreeId; });
-    EXPECT_GT(highest.failures, 0u);
-    EXPECT_NE(joined(highest).find("CI_GetFreeID returned"), std::string::npos) << joined(highest);
+    expectCaught(highest, "CI_GetFreeID returned");
 
     const Outcome filter = runCheck("qspan", "sequences", [](ExportTable& t) { t.IP_SetFilter = narrowFilter; });
-    EXPECT_GT(filter.failures, 0u);
-    EXPECT_NE(joined(filter).find("phase"), std::string::npos) << joined(filter);
+    expectCaught(filter, "phase");
 
     const Outcome blobs = runCheck("qspan", "blobs-random", [](ExportTable& t) { t.IP_SetValue = seventeenCells; });
     const Outcome flips = runCheck("ktr2", "blobs-bitflips", [](ExportTable& t) { t.IP_SetValue = seventeenCells; });
@@ -189,53 +193,43 @@ TEST(FaultInjection, SequencesCatchAllocationFilterAndBlobFaults) {
 
 TEST(FaultInjection, SelectionCatchesWritesAndChangesWithoutAnInstance) {
     const Outcome wrote = runCheck("ktr2", "selection", [](ExportTable& t) { t.IP_GetValue = sizeWithoutInstance; });
-    EXPECT_GT(wrote.failures, 0u);
-    EXPECT_NE(joined(wrote).find("IP_GetValue"), std::string::npos) << joined(wrote);
+    expectCaught(wrote, "IP_GetValue");
 
     const Outcome released = runCheck("ktr4", "selection", [](ExportTable& t) { t.CI_Release = releaseWhatever; });
-    EXPECT_GT(released.failures, 0u);
-    EXPECT_NE(joined(released).find("CI_GetFreeID"), std::string::npos) << joined(released);
+    expectCaught(released, "CI_GetFreeID");
 }
 
 TEST(FaultInjection, LevelsHostBytesAndFloatingPointStateAreWatched) {
     const Outcome nan = runCheck("ktr4", "floats", [](ExportTable& t) { t.CI_GetCompFR = nanLevel; });
-    EXPECT_GT(nan.failures, 0u);
-    EXPECT_NE(joined(nan).find("band index 20"), std::string::npos) << joined(nan);
+    expectCaught(nan, "band index 20");
 
     const Outcome bytes = runCheck("qspan", "floats", [](ExportTable& t) { t.CS_GetVertexArray = hostBytesWritten; });
-    EXPECT_GT(bytes.failures, 0u);
-    EXPECT_NE(joined(bytes).find("host's bytes"), std::string::npos) << joined(bytes);
+    expectCaught(bytes, "host's bytes");
 
 #if defined(__i386__) || defined(__x86_64__)
     const Outcome ftz = runCheck("ktr2", "sequences", [](ExportTable& t) { t.DLLLock = flushToZeroLeft; });
-    EXPECT_GT(ftz.failures, 0u);
-    EXPECT_NE(joined(ftz).find("SSE control word"), std::string::npos) << joined(ftz);
+    expectCaught(ftz, "SSE control word");
     uint32_t mxcsr = 0x1F80;
     __asm__ volatile("ldmxcsr %0" : : "m"(mxcsr));
 #endif
 }
-
 
 TEST(FaultInjection, StateThatOutlivesAReloadOrEscapesTheTableIsCaught) {
     const Outcome reload = runCheck("ktr2", "lifecycle", [](ExportTable& t) {
         t.DLLSetFlag = rememberingSetFlag;
         t.DLLGetFlag = rememberingGetFlag;
     });
-    EXPECT_GT(reload.failures, 0u);
-    EXPECT_NE(joined(reload).find("lifecycle case 1"), std::string::npos) << joined(reload);
+    expectCaught(reload, "lifecycle case 1");
     EXPECT_NE(joined(reload).find("DLLGetFlag(2)"), std::string::npos) << joined(reload);
 
     const Outcome clamped = runCheck("qspan", "selection", [](ExportTable& t) { t.CI_MakeCurrent = clampedSelection; });
-    EXPECT_GT(clamped.failures, 0u);
-    EXPECT_NE(joined(clamped).find("case 1 (current id 256)"), std::string::npos) << joined(clamped);
+    expectCaught(clamped, "case 1 (current id 256)");
 
     const Outcome speed = runCheck("ktr4", "sequences", [](ExportTable& t) { t.RP_SetValue = speedIgnored; });
-    EXPECT_GT(speed.failures, 0u);
-    EXPECT_NE(joined(speed).find("time"), std::string::npos) << joined(speed);
+    expectCaught(speed, "time");
 
     const Outcome count = runCheck("ktr4", "indices", [](ExportTable& t) { t.CI_GetComponents = oneCellTooMany; });
-    EXPECT_GT(count.failures, 0u);
-    EXPECT_NE(joined(count).find("16 cells"), std::string::npos) << joined(count);
+    expectCaught(count, "16 cells");
 }
 
 TEST(FaultInjection, AFailingSequenceFailsAgainWhenReplayedAlone) {
