@@ -15,9 +15,9 @@ namespace {
 // and every whole multiple of 5 degrees lands exactly on its node.
 constexpr float kDegPerNode = float(kGridStepDeg);
 
-// Four seats at a time, one per lane: the host asks for every cell at each
-// seat, and the cells' square roots, divisions and arc tangents are the
-// larger part of a call's work.
+// The seat seen from four cells at a time, one cell per lane: working out a
+// new seat for the whole array is mostly square roots, divisions and arc
+// tangents, and four lanes share each of those instructions.
 struct FourDirections {
     __m128 polarDeg;
     __m128 meridianDeg;
@@ -35,13 +35,20 @@ inline FourDirections fourDirections(__m128 x, __m128 y, __m128 z) {
     x = _mm_and_ps(x, finite);
     y = _mm_and_ps(y, finite);
     z = _mm_and_ps(z, finite);
-    // Scaled by a power of two that brings the largest component into [1, 4),
-    // which leaves the angles and every rounding as they were, so that the
-    // squares of far seats cannot overflow nor those of near ones underflow.
+    // Scaled by a power of two that brings the largest component into [1, 4)
+    // (a subnormal one stays below 2), which leaves the angles and every
+    // rounding as they were, so that the squares of far seats cannot overflow
+    // nor those of near ones underflow. Only components below 2^-126 of the
+    // largest can lose bits, far too few to move an angle.
     const __m128 signBit = _mm_set1_ps(-0.0f);
     const __m128 largest =
         _mm_max_ps(_mm_max_ps(_mm_andnot_ps(signBit, x), _mm_andnot_ps(signBit, y)), _mm_andnot_ps(signBit, z));
-    const __m128i exponent = _mm_srli_epi32(_mm_castps_si128(largest), 23);  // 0 to 254
+    // The biased exponent: the sign is clear and the value finite, so 0 to 254.
+    const __m128i exponent = _mm_srli_epi32(_mm_castps_si128(largest), 23);
+    // The scale 2^(127 - exponent), its biased exponent held at 1 or more (0
+    // would make it zero). SSE2 has no 32-bit integer maximum; the 16-bit one
+    // gives the same here, as both operands lie in 0 to 254: in each lane the
+    // upper halves are zero and the lower halves non-negative.
     const __m128i scaleExponent = _mm_max_epi16(_mm_sub_epi32(_mm_set1_epi32(254), exponent), _mm_set1_epi32(1));
     const __m128 scale = _mm_castsi128_ps(_mm_slli_epi32(scaleExponent, 23));
     x = _mm_mul_ps(x, scale);
@@ -69,7 +76,8 @@ struct Brackets {
 
 inline Brackets brackets(__m128 degrees, int last) {
     const __m128 coordinate = _mm_div_ps(degrees, _mm_set1_ps(kDegPerNode));
-    __m128i low = _mm_cvttps_epi32(coordinate);  // truncation is the floor here
+    // The angles are never negative, so truncation is the floor.
+    __m128i low = _mm_cvttps_epi32(coordinate);
     const __m128i lastNode = _mm_set1_epi32(last);
     const __m128i beyond = _mm_cmpgt_epi32(low, lastNode);
     low = _mm_or_si128(_mm_andnot_si128(beyond, low), _mm_and_si128(beyond, lastNode));
@@ -84,7 +92,7 @@ inline __m128i rowOffset(__m128i m) {
 }
 
 // Writes `count` (1 to 4) samples. The polar pair stays inside the grid, so
-// straight behind reads row 35 with weight 0 and row 36 with weight 1;
+// straight behind reads polar node 35 with weight 0 and node 36 with weight 1;
 // meridian 72 folds to 0.
 inline void fourSamples(const FourDirections& directions, BalloonSample* samples, int count) {
     const Brackets p = brackets(directions.polarDeg, kPolarCount - 2);

@@ -6,7 +6,7 @@
 // that does not change from call to call is computed beforehand: absorption
 // with the humidity, the far-field offsets with the layout, the seat distance
 // and its logarithm with the seat. Per seat, the balloon nodes and weights of
-// every cell are found two cells at a time, and the direction-free part of
+// every cell are found four cells at a time, and the direction-free part of
 // the levels once per cabinet kind; a call then only reads its cell's nodes
 // and adds.
 #pragma once
@@ -54,8 +54,9 @@ struct SeatVectors {
     alignas(16) float z[models::kCellCapacity];
 };
 
-// balloonSample(seatDirection(v)) for the first `count` seat vectors, two
-// cells at a time; faster than one by one, with the same results.
+// balloonSample(seatDirection(v)) for the first `count` seat vectors, four
+// cells at a time, one per SSE lane; faster than one by one, with the same
+// results. Only samples[0 .. count - 1] are written.
 void balloonSamples(const SeatVectors& seats, int count, BalloonSample* samples);
 
 // The distance law: no loss within 1 m, then 3 dB per doubling of distance up
@@ -93,6 +94,8 @@ void baseLevels(const SeatDistance& seat, const BaseTables& tables, float* __res
 namespace detail {
 
 // The polar pairs of two bands, `band` and `band + 1`, on one meridian row.
+// A pair is two adjacent floats, p0 and p0 + 1 with p0 at most 35, so one
+// 64-bit load takes it (movlps, movhps: no alignment needed).
 inline __m128 pairsOfTwoBands(const float* row, int band) {
     const float* pair = row + band * kBalloonBandStride;
     const __m128 low = _mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(pair));
@@ -101,7 +104,8 @@ inline __m128 pairsOfTwoBands(const float* row, int band) {
 
 // The levels of four bands from `first` on. Each band's value is
 // (w00 v00 + w10 v10) + (w01 v01 + w11 v11) over its four nodes. The floor,
-// level > 0 ? level : 0, also takes a NaN base level to 0.
+// level > 0 ? level : 0, also takes a NaN base level to 0: maxps returns its
+// second operand, the zero, when either is NaN.
 inline void fourBands(int first, const float* row0, const float* row1, __m128 weights0, __m128 weights1,
                       const float* baseDb, float* levelsDb) {
     // Lanes: p0 and p1 of band first, p0 and p1 of band first + 1; then the same for the next two bands.

@@ -9,12 +9,12 @@
 #include <cstdlib>
 #include <memory>
 
+#include "tools/host/plugin_library.h"
+#include "tools/host/product.h"
 #include "tools/validator/call_sequence.h"
 
 #if defined(FUZZ_LINKED_EXPORTS)
 #include "plugin/bound_state.h"
-#else
-#include "tools/host/plugin_library.h"
 #endif
 
 namespace {
@@ -32,8 +32,8 @@ void check(validator::SequenceRunner& runner, validator::Report& report, const u
 }
 
 #if defined(FUZZ_LINKED_EXPORTS)
-validator::ExportTable linkedExports() {
-    validator::ExportTable table;
+host::ExportTable linkedExports() {
+    host::ExportTable table;
 #define PLUGIN_EXPORT(result, name, parameters, stackBytes) table.name = &::name;
 #include "plugin/exports.inc"
     return table;
@@ -43,7 +43,7 @@ validator::ExportTable linkedExports() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const validator::Product& product = *validator::findProduct(FUZZ_PRODUCT);
+    const host::Product& product = *host::findProduct(FUZZ_PRODUCT);
 #if defined(FUZZ_LINKED_EXPORTS)
     static validator::Report report("call sequence");
     static validator::Plugin plugin(linkedExports(), report);

@@ -13,6 +13,8 @@
 #include "models/ktr4.h"
 #include "models/qspan.h"
 #include "plugin/setup.h"
+#include "tools/host/product.h"
+#include "tools/host/setup_blob.h"
 #include "tools/validator/setup_blob.h"
 
 namespace {
@@ -56,11 +58,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const char* const kNames[] = {"ktr2", "ktr4", "qspan"};
     const unsigned which = data[0] % 3u;
     const models::ModelDefinition& model = *kModels[which];
-    const validator::Product& product = *validator::findProduct(kNames[which]);
+    const host::Product& product = *host::findProduct(kNames[which]);
 
     std::vector<unsigned char> blob(data + 1, data + size);
     if (blob.size() < 4) blob.resize(4, 0);
-    if (validator::readWord(blob.data()) > blob.size()) validator::writeWord(blob.data(), uint32_t(blob.size()));
+    if (host::readWord(blob.data()) > blob.size()) host::writeWord(blob.data(), uint32_t(blob.size()));
     const validator::BlobOutcome expected = validator::expectedOutcome(product, blob.data());
 
     const Instance before = victim(model);
@@ -96,11 +98,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Whatever happened, the instance's own blob is accepted again unchanged.
     const uint32_t again = plugin::setupBlobSize(instance, model);
     std::vector<unsigned char> first(again), second(again);
-    validator::writeWord(first.data(), again);
+    host::writeWord(first.data(), again);
     plugin::writeSetupBlobBody(instance, model, first.data());
     Instance copy = instance;
     if (plugin::applySetupBlob(copy, model, first.data()) != plugin::SetupOutcome::Accepted) fault("the instance's own blob was refused");
-    validator::writeWord(second.data(), again);
+    host::writeWord(second.data(), again);
     plugin::writeSetupBlobBody(copy, model, second.data());
     if (first != second) fault("the instance's own blob did not come back byte for byte");
     return 0;

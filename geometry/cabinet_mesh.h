@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "models/model_definition.h"
-#include "plugin/mesh_records.h"
+#include "geometry/mesh_records.h"
 
 namespace geometry {
 

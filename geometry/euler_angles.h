@@ -40,8 +40,11 @@ public:
     float sine(int i) const { return angles_[i].sine; }
     float cosine(int i) const { return angles_[i].cosine; }
 
-    // A fresh triple set from this one's radians.
-    EulerAngles copy() const { return fromRadians(radians(0), radians(1), radians(2)); }
+    // The same angles set again from their radians, as plus() sets its sums:
+    // radians, sines and cosines stay, and the degrees become the radians'
+    // own, which may differ in the last bit from degrees the angles were set
+    // in. The layout stores every cell's angles in this one form.
+    EulerAngles withDegreesFromRadians() const { return fromRadians(radians(0), radians(1), radians(2)); }
     // Component-wise sum of the radians, set in radians.
     EulerAngles plus(const EulerAngles& other) const;
 

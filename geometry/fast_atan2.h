@@ -1,5 +1,6 @@
-// Arc tangents for the response's inner loop: four at once in degrees,
-// without a library call or a branch.
+// Arc tangents for the response's pass over a new seat, which finds the seat's
+// direction from every cell of the array: four at once in degrees, without a
+// library call or a branch.
 //
 // Each angle is k eighths of pi plus a remainder t, |t| <= pi/16. Choosing k
 // needs only comparisons, done on all four lanes in single precision; t and

@@ -43,25 +43,29 @@ int layOutCells(const Pose& array, const float* splaysDeg, int count,
         // had the array pose; every cell, cell 1 included, tilts by its splay.
         Vector3 pivot = step(array.position, array.angles, hinge.halfDepthM, order);
         pivot = step(pivot, array.angles.pitchedUp(), hinge.halfFrontHeightM, order);
-        EulerAngles a = array.angles.copy();
+        // Each cell's angles are a sum from plus(), set from radians.
+        EulerAngles a = array.angles;
         for (int k = 0; k < count; ++k) {
             a = tiltedBySplay(a, splaysDeg[k]);
             const Vector3 reference = referenceBelowPivot(pivot, a, hinge);
-            poses[k] = {reference, a.copy()};
+            poses[k] = {reference, a};
             pivot = pivotBelow(reference, a, hinge);
         }
         return count;
     }
 
-    // Cell 1 takes the array pose and its splay is not read.
-    poses[0] = {array.position, array.angles.copy()};
+    // Cell 1 takes the array pose and its splay is not read. Its angles are
+    // set again from their radians, as the sums of the cells below it are, so
+    // that the degrees it reports follow from the same radians as its
+    // rotation instead of echoing the host's.
+    poses[0] = {array.position, array.angles.withDegreesFromRadians()};
     Vector3 p = array.position;
-    EulerAngles a = array.angles.copy();
+    EulerAngles a = array.angles;
     for (int k = 1; k < count; ++k) {
         const Vector3 pivot = pivotBelow(p, a, hinge);
         a = tiltedBySplay(a, splaysDeg[k]);
         p = referenceBelowPivot(pivot, a, hinge);
-        poses[k] = {p, a.copy()};
+        poses[k] = {p, a};
     }
     return count > 0 ? count : 1;
 }

@@ -7,25 +7,14 @@
 
 #include "geometry/euler_angles.h"
 #include "geometry/vector3.h"
+#include "models/angle_convention.h"
 
 namespace geometry {
 
-enum class RotationOrder {
-    ZXY,  // v * Rz(a1) * Rx(a2) * Ry(a3)
-    YXZ,  // v * Ry(a3) * Rx(a2) * Rz(a1), with Ry turning the other way
-};
-
-// How direction angles are formed when an orientation is reversed.
-enum class DirectionForm {
-    Polar,    // (0, polar angle from -y, meridian about y from +z toward -x)
-    PanTilt,  // (pan about z from -y, tilt toward +z, 0)
-};
-
-// The fixed angle convention of one product.
-struct AngleConvention {
-    RotationOrder order;
-    DirectionForm oppositeForm;
-};
+// The conventions are part of each product's definition.
+using models::AngleConvention;
+using models::DirectionForm;
+using models::RotationOrder;
 
 namespace elementary {
 

@@ -29,7 +29,7 @@ inline constexpr ModelDefinition kKtr2{
                .floorForwardM = 0.2024f},
     .notch = {},
     .meshEdgesPerCell = 15,
-    .angles = {geometry::RotationOrder::YXZ, geometry::DirectionForm::PanTilt},
+    .angles = {RotationOrder::YXZ, DirectionForm::PanTilt},
     .firstCell = FirstCellRule::HangsFromBumper,
     .transitionDivision = TransitionDivision::DivideBy700,
     .dialog = {.title = "Setup Brennick " KTR2_DISPLAY_NAME,

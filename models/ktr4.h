@@ -29,7 +29,7 @@ inline constexpr ModelDefinition kKtr4{
                .floorForwardM = 0.2456f},
     .notch = {},
     .meshEdgesPerCell = 15,
-    .angles = {geometry::RotationOrder::ZXY, geometry::DirectionForm::Polar},
+    .angles = {RotationOrder::ZXY, DirectionForm::Polar},
     .firstCell = FirstCellRule::TakesArrayPose,
     .transitionDivision = TransitionDivision::MultiplyBySinglePrecisionReciprocal,
     // 1.666 is meant as written, not as 5/3.

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "geometry/rotation.h"
+#include "models/angle_convention.h"
 
 namespace models {
 
@@ -118,7 +118,7 @@ struct ModelDefinition {
     NotchDimensions notch;
     int32_t meshEdgesPerCell;
 
-    geometry::AngleConvention angles;
+    AngleConvention angles;
     FirstCellRule firstCell;
     TransitionDivision transitionDivision;
 

@@ -42,7 +42,7 @@ inline constexpr ModelDefinition kQspan{
     .recess = {},
     .notch = {.widthM = 0.5923f, .floorHeightM = 0.174f, .depthM = 0.0587f},
     .meshEdgesPerCell = 14,
-    .angles = {geometry::RotationOrder::ZXY, geometry::DirectionForm::Polar},
+    .angles = {RotationOrder::ZXY, DirectionForm::Polar},
     .firstCell = FirstCellRule::TakesArrayPose,
     .transitionDivision = TransitionDivision::MultiplyBySinglePrecisionReciprocal,
     .dialog = {.title = "Setup Brennick " QSPAN_DISPLAY_NAME,

@@ -3,6 +3,8 @@
 // build compiles once per deliverable.
 #pragma once
 
+#include <type_traits>
+
 #include "models/bound_model.h"
 #include "plugin/export_scope.h"
 #include "plugin/plugin_api.h"
@@ -15,6 +17,16 @@
 namespace plugin {
 
 extern PluginState gState;
+
+// Whether the host handed over NULL for any of these pointers. No working
+// host does; one with a bug gets -1 with nothing read, written or changed,
+// instead of a fault in its own process. Each export tests its pointers
+// before the first use; a compare and a branch that is never taken.
+template <typename... Pointers>
+inline bool anyNull(Pointers... pointers) {
+    static_assert((std::is_pointer_v<Pointers> && ...), "anyNull takes the host's pointers");
+    return ((pointers == nullptr) || ...);
+}
 
 // Runs body on the current instance; -1 while no valid instance is current.
 template <typename Body>

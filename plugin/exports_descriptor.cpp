@@ -20,6 +20,7 @@ PLUGIN_API int32_t PLUGIN_CALL DLLClass() noexcept {
 
 PLUGIN_API int32_t PLUGIN_CALL DLLLock(int32_t* locked) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(locked)) return -1;
     *locked = 0;
     return 0;
 }
@@ -36,18 +37,21 @@ PLUGIN_API int32_t PLUGIN_CALL DLLGetComponents() noexcept {
 
 PLUGIN_API int32_t PLUGIN_CALL DLLGetName(const char** name) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(name)) return -1;
     *name = gState.model.displayName;
     return 0;
 }
 
 PLUGIN_API int32_t PLUGIN_CALL DLLGetManufacturer(const char** manufacturer) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(manufacturer)) return -1;
     *manufacturer = gState.model.manufacturer;
     return 0;
 }
 
 PLUGIN_API int32_t PLUGIN_CALL DLLGetSymmetry(int32_t* symmetry) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(symmetry)) return -1;
     *symmetry = -1;
     return 0;
 }
@@ -66,6 +70,7 @@ PLUGIN_API int32_t PLUGIN_CALL DLLGetMaxPower(void*) noexcept { return notProvid
 
 PLUGIN_API int32_t PLUGIN_CALL DLLGetValidBands(int32_t* flags21) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(flags21)) return -1;
     const int32_t* flags = acoustics::validBandFlags(gState.model);
     for (int band = 0; band < models::kBandCount; ++band) flags21[band] = flags[band];
     return 0;
@@ -73,6 +78,7 @@ PLUGIN_API int32_t PLUGIN_CALL DLLGetValidBands(int32_t* flags21) noexcept {
 
 PLUGIN_API int32_t PLUGIN_CALL DLLGetDataResolution(const char** text) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(text)) return -1;
     *text = acoustics::dataResolutionText(gState.model);
     return 0;
 }
@@ -80,13 +86,17 @@ PLUGIN_API int32_t PLUGIN_CALL DLLGetDataResolution(const char** text) noexcept 
 PLUGIN_API int32_t PLUGIN_CALL DLLGetFlag(int32_t type, int32_t* value) noexcept {
     ExportScope scope;
     int32_t answer = 0;
-    if (gState.flags.get(type, answer)) *value = answer;
+    if (gState.flags.get(type, answer)) {
+        if (plugin::anyNull(value)) return -1;
+        *value = answer;
+    }
     return 0;
 }
 
 PLUGIN_API int32_t PLUGIN_CALL DLLSetFlag(int32_t type, const int32_t* value) noexcept {
     ExportScope scope;
     if (plugin::Flags::isFlagType(type)) {
+        if (plugin::anyNull(value)) return -1;
         gState.flags.set(type, *value);
         ++gState.roomVersion;  // flag 1 takes absorption in or out
     }

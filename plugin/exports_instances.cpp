@@ -54,6 +54,7 @@ constexpr float kNoDistance = -1.0f;
 
 PLUGIN_API int32_t PLUGIN_CALL CI_SetLspkPosition3fv(const float* position) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(position)) return -1;
     return onCurrentInstance([&](Instance& instance) {
         instance.arrayPosition = {position[0], position[1], position[2]};
         plugin::layOut(instance, gState.model);  // also refreshes the seat distance
@@ -63,6 +64,7 @@ PLUGIN_API int32_t PLUGIN_CALL CI_SetLspkPosition3fv(const float* position) noex
 
 PLUGIN_API int32_t PLUGIN_CALL CI_SetLspkAngles3fv(const float* anglesDeg) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(anglesDeg)) return -1;
     return onCurrentInstance([&](Instance& instance) {
         instance.arrayAngles.set(anglesDeg[0], anglesDeg[1], anglesDeg[2], geometry::AngleUnit::Degrees);
         plugin::layOut(instance, gState.model);
@@ -72,6 +74,7 @@ PLUGIN_API int32_t PLUGIN_CALL CI_SetLspkAngles3fv(const float* anglesDeg) noexc
 
 PLUGIN_API int32_t PLUGIN_CALL CI_SetSeatPosition3fv(const float* position) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(position)) return -1;
     return onCurrentInstance([&](Instance& instance) {
         instance.seatPosition = {position[0], position[1], position[2]};
         plugin::seatOrCellsMoved(instance);
@@ -92,6 +95,7 @@ PLUGIN_API int32_t PLUGIN_CALL CI_GetComponents() noexcept {
 
 PLUGIN_API int32_t PLUGIN_CALL CI_GetCompPosition3fv(int32_t number, float* position) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(position)) return -1;
     return onCurrentInstance([&](Instance& instance) {
         const plugin::Cell* cell = plugin::componentCell(instance, number);
         if (cell == nullptr) return -1;
@@ -102,6 +106,7 @@ PLUGIN_API int32_t PLUGIN_CALL CI_GetCompPosition3fv(int32_t number, float* posi
 
 PLUGIN_API int32_t PLUGIN_CALL CI_GetCompAngles3fv(int32_t number, float* anglesDeg) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(anglesDeg)) return -1;
     return onCurrentInstance([&](Instance& instance) {
         const plugin::Cell* cell = plugin::componentCell(instance, number);
         if (cell == nullptr) return -1;

@@ -27,6 +27,7 @@ void splaysOf(const Instance& instance, float (&splaysDeg)[models::kCellCapacity
 
 PLUGIN_API int32_t PLUGIN_CALL CS_GetSymmetry(int32_t* symmetry, float* offset) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(symmetry, offset)) return -1;
     return onCurrentInstance([&](Instance&) {
         *symmetry = kMirroredAboutX;
         *offset = kMirrorOffsetM;
@@ -36,6 +37,7 @@ PLUGIN_API int32_t PLUGIN_CALL CS_GetSymmetry(int32_t* symmetry, float* offset) 
 
 PLUGIN_API int32_t PLUGIN_CALL CS_GetVertexNumber(int32_t* count) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(count)) return -1;
     return onCurrentInstance([&](Instance& instance) {
         *count = geometry::kMeshVerticesPerCell * instance.cellCount;
         return 0;
@@ -44,6 +46,7 @@ PLUGIN_API int32_t PLUGIN_CALL CS_GetVertexNumber(int32_t* count) noexcept {
 
 PLUGIN_API int32_t PLUGIN_CALL CS_GetVertexArray(plugin_api::VertexRecord* vertices) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(vertices)) return -1;
     return onCurrentInstance([&](Instance& instance) {
         float splaysDeg[models::kCellCapacity];
         splaysOf(instance, splaysDeg);
@@ -54,6 +57,7 @@ PLUGIN_API int32_t PLUGIN_CALL CS_GetVertexArray(plugin_api::VertexRecord* verti
 
 PLUGIN_API int32_t PLUGIN_CALL CS_GetEdgeNumber(int32_t* count) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(count)) return -1;
     return onCurrentInstance([&](Instance& instance) {
         *count = kShape.edgeCount * instance.cellCount;
         return 0;
@@ -62,6 +66,7 @@ PLUGIN_API int32_t PLUGIN_CALL CS_GetEdgeNumber(int32_t* count) noexcept {
 
 PLUGIN_API int32_t PLUGIN_CALL CS_GetEdgeArray(plugin_api::EdgeRecord* edges) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(edges)) return -1;
     return onCurrentInstance([&](Instance& instance) {
         geometry::writeMeshEdges(kShape, instance.cellCount, edges);
         return 0;
@@ -70,6 +75,7 @@ PLUGIN_API int32_t PLUGIN_CALL CS_GetEdgeArray(plugin_api::EdgeRecord* edges) no
 
 PLUGIN_API int32_t PLUGIN_CALL CS_GetFaceNumber(int32_t* count) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(count)) return -1;
     return onCurrentInstance([&](Instance& instance) {
         *count = geometry::kMeshFacesPerCell * instance.cellCount;
         return 0;
@@ -78,6 +84,7 @@ PLUGIN_API int32_t PLUGIN_CALL CS_GetFaceNumber(int32_t* count) noexcept {
 
 PLUGIN_API int32_t PLUGIN_CALL CS_GetFaceArray(plugin_api::FaceRecord* faces) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(faces)) return -1;
     return onCurrentInstance([&](Instance& instance) {
         geometry::writeMeshFaces(kShape, instance.cellCount, gFaceIndexLists, faces);
         return 0;

@@ -42,25 +42,37 @@ PLUGIN_API int32_t PLUGIN_CALL RP_GetType(int32_t) noexcept {
 
 PLUGIN_API int32_t PLUGIN_CALL RP_GetLabel(int32_t index, char* label) noexcept {
     ExportScope scope;
-    if (const plugin::RoomParameter* p = plugin::roomParameter(index)) copyLabel(p->label, label);
+    if (const plugin::RoomParameter* p = plugin::roomParameter(index)) {
+        if (plugin::anyNull(label)) return -1;
+        copyLabel(p->label, label);
+    }
     return 0;
 }
 
 PLUGIN_API int32_t PLUGIN_CALL RP_GetDefault(int32_t index, float* value) noexcept {
     ExportScope scope;
-    if (const plugin::RoomParameter* p = plugin::roomParameter(index)) *value = p->defaultValue;
+    if (const plugin::RoomParameter* p = plugin::roomParameter(index)) {
+        if (plugin::anyNull(value)) return -1;
+        *value = p->defaultValue;
+    }
     return 0;
 }
 
 PLUGIN_API int32_t PLUGIN_CALL RP_GetMinimum(int32_t index, float* value) noexcept {
     ExportScope scope;
-    if (const plugin::RoomParameter* p = plugin::roomParameter(index)) *value = p->minimum;
+    if (const plugin::RoomParameter* p = plugin::roomParameter(index)) {
+        if (plugin::anyNull(value)) return -1;
+        *value = p->minimum;
+    }
     return 0;
 }
 
 PLUGIN_API int32_t PLUGIN_CALL RP_GetMaximum(int32_t index, float* value) noexcept {
     ExportScope scope;
-    if (const plugin::RoomParameter* p = plugin::roomParameter(index)) *value = p->maximum;
+    if (const plugin::RoomParameter* p = plugin::roomParameter(index)) {
+        if (plugin::anyNull(value)) return -1;
+        *value = p->maximum;
+    }
     return 0;
 }
 
@@ -96,7 +108,10 @@ PLUGIN_API int32_t PLUGIN_CALL IP_GetType(int32_t index) noexcept {
 
 PLUGIN_API int32_t PLUGIN_CALL IP_GetLabel(int32_t index, char* label) noexcept {
     ExportScope scope;
-    if (index == plugin::kSetupParameterIndex) copyLabel(plugin::kSetupParameterLabel, label);
+    if (index == plugin::kSetupParameterIndex) {
+        if (plugin::anyNull(label)) return -1;
+        copyLabel(plugin::kSetupParameterLabel, label);
+    }
     return 0;
 }
 
@@ -127,6 +142,7 @@ PLUGIN_API int32_t PLUGIN_CALL IP_GetMaximum(int32_t index, void*) noexcept {
 
 PLUGIN_API int32_t PLUGIN_CALL IP_GetFilterDef(float* gainsDb, float* phasesDeg) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(gainsDb, phasesDeg)) return -1;
     fill(gainsDb, plugin::kFilterGainDefaultDb);
     fill(phasesDeg, plugin::kFilterPhaseDefaultDeg);
     return 0;
@@ -134,6 +150,7 @@ PLUGIN_API int32_t PLUGIN_CALL IP_GetFilterDef(float* gainsDb, float* phasesDeg)
 
 PLUGIN_API int32_t PLUGIN_CALL IP_GetFilterMin(float* gainsDb, float* phasesDeg) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(gainsDb, phasesDeg)) return -1;
     fill(gainsDb, plugin::kFilterGainMinDb);
     fill(phasesDeg, plugin::kFilterPhaseMinDeg);
     return 0;
@@ -141,6 +158,7 @@ PLUGIN_API int32_t PLUGIN_CALL IP_GetFilterMin(float* gainsDb, float* phasesDeg)
 
 PLUGIN_API int32_t PLUGIN_CALL IP_GetFilterMax(float* gainsDb, float* phasesDeg) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(gainsDb, phasesDeg)) return -1;
     fill(gainsDb, plugin::kFilterGainMaxDb);
     fill(phasesDeg, plugin::kFilterPhaseMaxDeg);
     return 0;
@@ -152,6 +170,7 @@ PLUGIN_API int32_t PLUGIN_CALL IP_SetValue(int32_t index, const void* blob) noex
     ExportScope scope;
     return onCurrentInstance([&](Instance& instance) {
         if (index != plugin::kSetupParameterIndex) return 0;
+        if (plugin::anyNull(blob)) return -1;  // refused, not a blob too short: no reset
         const auto outcome =
             plugin::applySetupBlob(instance, gState.model, static_cast<const unsigned char*>(blob));
         return outcome == plugin::SetupOutcome::Accepted ? 0 : -1;
@@ -162,6 +181,7 @@ PLUGIN_API int32_t PLUGIN_CALL IP_GetValue(int32_t index, void* buffer) noexcept
     ExportScope scope;
     return onCurrentInstance([&](Instance& instance) {
         if (index != plugin::kSetupParameterIndex) return 0;
+        if (plugin::anyNull(buffer)) return -1;
         auto* bytes = static_cast<unsigned char*>(buffer);
         uint32_t sizeWord;
         std::memcpy(&sizeWord, bytes, sizeof sizeWord);
@@ -177,6 +197,7 @@ PLUGIN_API int32_t PLUGIN_CALL IP_GetValue(int32_t index, void* buffer) noexcept
 
 PLUGIN_API int32_t PLUGIN_CALL IP_SetFilter(const float* gainsDb, const float* phasesDeg) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(gainsDb, phasesDeg)) return -1;
     return onCurrentInstance([&](Instance& instance) {
         plugin::setFilter(instance, gainsDb, phasesDeg);
         return 0;

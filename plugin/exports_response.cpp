@@ -35,7 +35,8 @@ bool isBandNumber(int32_t band) { return band >= 1 && band <= models::kBandCount
 
 PLUGIN_API int32_t PLUGIN_CALL CI_GetCompFR(int32_t number, float* levelsDb, float* phasesDeg,
                                             float* timeS) noexcept {
-    ExportScope scope;
+    plugin::X87FreeExportScope scope;  // the host's inner loop
+    if (plugin::anyNull(levelsDb, phasesDeg, timeS)) return -1;
     return onCurrentInstance([&](Instance& instance) {
         if (plugin::componentCell(instance, number) == nullptr) return -1;
         plugin::componentResponse(gState, instance, gSeatResponses[gState.instances.currentId()], number - 1,
@@ -46,6 +47,7 @@ PLUGIN_API int32_t PLUGIN_CALL CI_GetCompFR(int32_t number, float* levelsDb, flo
 
 PLUGIN_API int32_t PLUGIN_CALL CI_GetCompSPL1m(int32_t number, int32_t band, float* levelDb) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(levelDb)) return -1;
     return onCurrentInstance([&](Instance& instance) {
         int32_t kind = 0;
         if (!isBandNumber(band) || !kindForQuery(instance, number, kind)) return -1;
@@ -56,6 +58,7 @@ PLUGIN_API int32_t PLUGIN_CALL CI_GetCompSPL1m(int32_t number, int32_t band, flo
 
 PLUGIN_API int32_t PLUGIN_CALL CI_GetCompDirectivity(int32_t number, int32_t band, float* factor) noexcept {
     ExportScope scope;
+    if (plugin::anyNull(factor)) return -1;
     return onCurrentInstance([&](Instance& instance) {
         int32_t kind = 0;
         if (!isBandNumber(band) || !kindForQuery(instance, number, kind)) return -1;

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "plugin/mesh_records.h"
+#include "geometry/mesh_records.h"
 
 #if defined(_WIN32)
 #define PLUGIN_CALL __stdcall

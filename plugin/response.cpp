@@ -51,6 +51,9 @@ __attribute__((noinline)) void prepareSeat(const PluginState& state, const Insta
                                             SeatResponse& response) {
     const models::ModelDefinition& model = state.model;
     const int32_t count = instance.cellCount;
+    // 16-byte aligned for the SSE loads and stores even though hosts call
+    // with 4-byte alignment: in the 32-bit build every function that needs
+    // more alignment than that realigns its frame (-mstackrealign).
     acoustics::SeatVectors seats;
     seatInCellAxes(instance, model.angles.order, seats);
     acoustics::balloonSamples(seats, count, response.samples);
@@ -73,6 +76,9 @@ __attribute__((noinline)) void prepareSeat(const PluginState& state, const Insta
 void componentResponse(const PluginState& state, const Instance& instance, SeatResponse& kept, int32_t cellIndex,
                        float* levelsDb, float* phasesDeg, float* timeS) {
     const models::ModelDefinition& model = state.model;
+    // A cell at or past the sampled count joined the array without a layout
+    // (a refused blob, the dialog, a slot taken again), so nothing bumped the
+    // version: its kept sample, if any, is from an earlier seat.
     if (cellIndex >= kept.sampledCells || kept.instanceVersion != instance.responseVersion ||
         kept.roomVersion != state.roomVersion) {
         prepareSeat(state, instance, kept);

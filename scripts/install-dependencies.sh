@@ -8,7 +8,8 @@ packages=(
     g++-mingw-w64-i686          # the 32-bit Windows plug-ins (posix thread model)
     wine wine32:i386            # runs the Windows test host and tools
     xvfb imagemagick            # the setup dialog, headless, and its screenshots
-    googletest libbenchmark-dev # tests and benchmarks
+    googletest libgtest-dev     # tests: sources for the Windows build, the library natively
+    libbenchmark-dev            # the benchmark of the host's inner loop
     clang libclang-rt-14-dev    # the sanitize preset: sanitizer and libFuzzer runtimes
     libstb-dev                  # PNG writing and text for the stand-in host's pictures
 )
@@ -23,6 +24,12 @@ if [ ${#missing[@]} -eq 0 ]; then
     exit 0
 fi
 
+if [ "$(id -u)" -ne 0 ]; then
+    echo "install-dependencies: these packages are missing, and installing them needs root:" >&2
+    echo "  run this script (or ./setup.sh) as root, or install them with: sudo apt-get install ${missing[*]}" >&2
+    echo "  (wine32:i386 also needs: sudo dpkg --add-architecture i386 && sudo apt-get update)" >&2
+    exit 1
+fi
 echo "install-dependencies: installing ${missing[*]}"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386

@@ -1,28 +1,49 @@
-// Prints what a host reads first from each plug-in: name, maker, version,
-// capabilities, valid bands and data resolution. With no arguments it loads
-// the three deliverables built beside it; otherwise the libraries named.
+// Prints what a host reads first from each plug-in (name, maker, version,
+// capabilities, valid bands, data resolution, parameters) and what the
+// Windows loader sees of it (version resource, exports, imports, PE
+// checksum). With no arguments it loads the three deliverables built beside
+// it; otherwise the libraries named.
+#include <algorithm>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "tools/host/module_tables.h"
 #include "tools/host/plugin_library.h"
+#include "tools/host/product.h"
 
 namespace {
 
-// The plug-in's text is Windows-1252; terminals here speak UTF-8.
-std::string toUtf8(const char* text) {
-    std::string out;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
-        if (*p < 0x80) {
-            out += char(*p);
-        } else if (*p >= 0xA0) {  // Latin-1 range of the code page
-            out += char(0xC0 | (*p >> 6));
-            out += char(0x80 | (*p & 0x3F));
-        } else {
-            out += '?';
-        }
+std::string joined(const std::vector<std::string>& words) {
+    std::string text;
+    for (const std::string& w : words) text += (text.empty() ? "" : " ") + w;
+    return text;
+}
+
+// One line per fact, so that scripts can read them.
+void describeModule(const host::PluginLibrary& plugin) {
+#if defined(_WIN32)
+    const std::string& path = plugin.path();
+    std::printf("  product name:    %s\n", host::versionString(path, "ProductName").c_str());
+    std::printf("  company name:    %s\n", host::versionString(path, "CompanyName").c_str());
+    std::printf("  file version:    %s (%s)\n", host::versionString(path, "FileVersion").c_str(),
+                host::fixedFileVersion(path).c_str());
+    std::printf("  product version: %s\n", host::versionString(path, "ProductVersion").c_str());
+    const std::set<std::string> exports = host::exportedNames(plugin);
+    std::printf("  exports:         %s\n", joined({exports.begin(), exports.end()}).c_str());
+    std::vector<std::string> imports = host::importedLibraries(plugin);
+    std::sort(imports.begin(), imports.end());
+    std::printf("  imports:         %s\n", joined(imports).c_str());
+#endif
+    const host::PeChecksum checksum = host::peChecksum(plugin.path());
+    if (checksum.readable) {
+        if (checksum.stored == checksum.computed)
+            std::printf("  pe checksum:     %08x (correct)\n", unsigned(checksum.stored));
+        else
+            std::printf("  pe checksum:     %08x (wrong: the file sums to %08x)\n", unsigned(checksum.stored),
+                        unsigned(checksum.computed));
     }
-    return out;
 }
 
 bool describe(const std::string& path) {
@@ -44,8 +65,8 @@ bool describe(const std::string& path) {
     plugin->DLLGetManufacturer(&maker);
     plugin->DLLGetDataResolution(&resolution);
     std::printf("%s\n", path.c_str());
-    std::printf("  name:            %s\n", toUtf8(name).c_str());
-    std::printf("  manufacturer:    %s\n", toUtf8(maker).c_str());
+    std::printf("  name:            %s\n", host::textFromPlugin(name).c_str());
+    std::printf("  manufacturer:    %s\n", host::textFromPlugin(maker).c_str());
     std::printf("  version:         %d\n", int(plugin->DLLVersion()));
     std::printf("  caps 0..6:      ");
     for (int cap = 0; cap <= 6; ++cap) std::printf(" %d", int(plugin->DLLGetCaps(cap)));
@@ -55,13 +76,13 @@ bool describe(const std::string& path) {
     int valid = 0;
     for (int32_t flag : bands) valid += flag != 0;
     std::printf("  valid bands:     %d of 21\n", valid);
-    std::printf("  data resolution: %s\n", toUtf8(resolution).c_str());
+    std::printf("  data resolution: %s\n", host::textFromPlugin(resolution).c_str());
     if (plugin->IP_GetNumber && plugin->IP_GetLabel && plugin->RP_GetNumber && plugin->RP_GetLabel &&
         plugin->RP_GetDefault) {
         for (int32_t index = 1; index <= plugin->IP_GetNumber(); ++index) {
             char label[64] = {};
             plugin->IP_GetLabel(index, label);
-            std::printf("  input %d:         %s (id %d)\n", int(index), toUtf8(label).c_str(),
+            std::printf("  input %d:         %s (id %d)\n", int(index), host::textFromPlugin(label).c_str(),
                         int(plugin->IP_GetID(index)));
         }
         for (int32_t index = 1; index <= plugin->RP_GetNumber(); ++index) {
@@ -69,9 +90,11 @@ bool describe(const std::string& path) {
             float value = 0.0f;
             plugin->RP_GetLabel(index, label);
             plugin->RP_GetDefault(index, &value);
-            std::printf("  room %d:          %s, default %g\n", int(index), toUtf8(label).c_str(), double(value));
+            std::printf("  room %d:          %s, default %g\n", int(index), host::textFromPlugin(label).c_str(),
+                        double(value));
         }
     }
+    describeModule(*plugin);
     return true;
 }
 
@@ -81,7 +104,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> paths;
     for (int i = 1; i < argc; ++i) paths.emplace_back(argv[i]);
     if (paths.empty()) {
-        for (const char* name : {"ktr2", "ktr4", "qspan"}) paths.push_back(host::pluginPath(name));
+        for (const host::Product& product : host::everyProduct()) paths.push_back(host::pluginPath(product.library));
     }
     bool ok = true;
     for (const std::string& path : paths) ok = describe(path) && ok;

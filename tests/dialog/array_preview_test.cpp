@@ -6,13 +6,13 @@
 #include <vector>
 
 #include "dialog/array_preview.h"
-#include "tests/dialog/every_model.h"
+#include "tests/every_model.h"
 
 using dialog::ArrayPreview;
 using dialog::CellOutline;
 using dialog::PixelPoint;
 using dialog::Vector2;
-using dialog_test::EveryModel;
+using model_test::EveryModel;
 
 namespace {
 

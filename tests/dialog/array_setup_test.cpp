@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "dialog/array_setup.h"
-#include "tests/dialog/every_model.h"
+#include "tests/every_model.h"
 
 using dialog::ArraySetup;
 using dialog::SetupCell;
 using dialog::Step;
-using dialog_test::EveryModel;
+using model_test::EveryModel;
 
 namespace {
 
@@ -232,18 +232,25 @@ TEST(KindSteps, QspanKindsStayWithinTheirNamesAndLeaveThePreviewAlone) {
 
 TEST(KindSteps, KindsOutsideTheTableAreNamedUnknownAndStepBackIn) {
     ArraySetup setup(models::kQspan);
-    const std::vector<SetupCell> cells = {{7, 0.0f}, {-3, 0.0f}, {INT_MAX, 0.0f}, {INT_MIN, 0.0f}};
-    setup.fill(4, cells.data());
-    EXPECT_STREQ(setup.row(1).kindName, ArraySetup::kUnknownKindName);
-    EXPECT_STREQ(setup.row(2).kindName, ArraySetup::kUnknownKindName);
+    // Far outside, and one past either end of the three names.
+    const std::vector<SetupCell> cells = {{7, 0.0f},       {-3, 0.0f}, {INT_MAX, 0.0f},
+                                          {INT_MIN, 0.0f}, {3, 0.0f},  {-1, 0.0f}};
+    setup.fill(6, cells.data());
+    for (int32_t n = 1; n <= 6; ++n) EXPECT_STREQ(setup.row(n).kindName, ArraySetup::kUnknownKindName) << n;
     setup.stepKind(1, Step::Down);
     setup.stepKind(2, Step::Up);
     setup.stepKind(3, Step::Up);
     setup.stepKind(4, Step::Down);
+    setup.stepKind(5, Step::Down);
+    setup.stepKind(6, Step::Up);
     EXPECT_EQ(setup.cell(1).kind, 2);
     EXPECT_EQ(setup.cell(2).kind, 0);
     EXPECT_EQ(setup.cell(3).kind, 2);
     EXPECT_EQ(setup.cell(4).kind, 0);
+    EXPECT_EQ(setup.cell(5).kind, 2);
+    EXPECT_EQ(setup.cell(6).kind, 0);
+    EXPECT_STREQ(setup.row(5).kindName, "QSC");
+    EXPECT_STREQ(setup.row(6).kindName, "QSA");
 }
 
 TEST_P(SetupRules, RowsShowTheCountedCellsWithTheirAimAngles) {

@@ -30,8 +30,11 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 if [ ! -f "$prefix/system.reg" ]; then
     echo "making the Wine prefix $prefix (once)"
-    DISPLAY= timeout 300 wineboot -i >/dev/null 2>&1
-    timeout 60 wineserver -w
+    if ! DISPLAY= timeout 300 wineboot -i >/dev/null 2>&1 || ! timeout 60 wineserver -w \
+        || [ ! -f "$prefix/system.reg" ]; then
+        echo "wineboot could not make the Wine prefix $prefix" >&2
+        exit 1
+    fi
 fi
 # No window manager runs here: Wine draws the caption and frame itself and
 # does not wait for a manager's answer on every show and hide.

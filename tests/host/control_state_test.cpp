@@ -1,6 +1,8 @@
 // Hosts may run with their own floating-point control state: exceptions
 // unmasked, another rounding, flush-to-zero. Every export must hand that state
-// back untouched and leave no pending x87 exception behind.
+// back untouched and leave no pending x87 exception behind, and hand back the
+// host's exception flags as they were: neither lose the host's own nor add
+// those raised in here.
 #include <cmath>
 #include <cstdint>
 
@@ -31,15 +33,36 @@ void writeControlState(uint16_t x87Control, uint32_t mxcsr) {
     __asm__ volatile("ldmxcsr %0" : : "m"(mxcsr));
 }
 
+// Sets x87 exception flags as a host's own arithmetic would have: only the
+// environment can.
+void raiseX87Flags(uint16_t flags) {
+    uint16_t environment[14];
+    __asm__ volatile("fnstenv %0" : "=m"(environment));
+    environment[2] = uint16_t(environment[2] | flags);
+    __asm__ volatile("fldenv %0" : : "m"(environment));
+}
+
 // Invalid and zero-divide unmasked, 53-bit precision; SSE rounding toward
 // zero with flush-to-zero, invalid unmasked.
 constexpr uint16_t kHostX87Control = 0x027A;
 constexpr uint32_t kHostMxcsr = 0x7F00 | 0x8000;
 constexpr uint16_t kX87ExceptionFlags = 0x3F;
+// All masked, nearest: the default, as most hosts run (53-bit x87 precision).
+constexpr uint16_t kMaskedX87Control = 0x027F;
+constexpr uint32_t kMaskedMxcsr = 0x1F80;
+// Denormal, underflow and precision: flags a host's own arithmetic leaves
+// behind, masked under both host states above; the same bits in both words.
+constexpr uint16_t kHostsOwnFlags = 0x32;
+// Invalid, zero-divide and overflow masks (same bits in the x87 control word
+// and, shifted by 7, in the MXCSR).
+constexpr uint16_t kTrapMasks = 0x0D;
 
 class HostControlState {
 public:
-    HostControlState() : saved_(readControlState()) { writeControlState(kHostX87Control, kHostMxcsr); }
+    explicit HostControlState(uint16_t x87Control = kHostX87Control, uint32_t mxcsr = kHostMxcsr)
+        : saved_(readControlState()) {
+        writeControlState(x87Control, mxcsr);
+    }
     ~HostControlState() { writeControlState(saved_.x87Control, saved_.mxcsr); }
 
 private:
@@ -76,6 +99,83 @@ TEST_F(PluginTest, ExportsHandBackTheHostsFloatingPointState) {
         EXPECT_EQ(after.x87Control, kHostX87Control);
         EXPECT_EQ(after.mxcsr, kHostMxcsr);
         EXPECT_EQ(after.x87Status & kX87ExceptionFlags, 0);
+    }
+}
+
+namespace {
+
+// Calls that raise invalid (NaN and infinite seats and angles), overflow
+// (3e38 seats and positions) and zero-divide (the propagation time at a speed
+// of sound of 0) inside the plug-in. CI_GetCompFR runs each new seat's work
+// and the cached path here; it leaves a masked host's x87 status unread, so an
+// x87 instruction on its path would show as a flag left behind (on 32-bit
+// Windows, where the C library's mathematics uses the x87).
+void raiseInside(host::PluginLibrary& plugin) {
+    const float zero3[3] = {0, 0, 0};
+    const float seat[3] = {3, -20, 1.2f};
+    float levels[21], phases[21], time = 0;
+    plugin.CI_SetLspkPosition3fv(zero3);
+    plugin.CI_SetLspkAngles3fv(zero3);
+    plugin.CI_SetSeatPosition3fv(seat);
+    plugin.RP_SetValue(1, 0.0f);
+    plugin.CI_GetCompFR(1, levels, phases, &time);
+    plugin.RP_SetValue(1, 343.0f);
+    const float seats[][3] = {{0, 0, 0}, {NAN, 1, 1}, {INFINITY, -INFINITY, 0}, {3e38f, 3e38f, 3e38f}, {-3e38f, 0, 3e38f}};
+    for (const auto& s : seats) {
+        plugin.CI_SetSeatPosition3fv(s);
+        plugin.CI_GetCompFR(1, levels, phases, &time);
+        plugin.CI_GetDistance();
+        plugin.CI_GetCompDistance(2);
+    }
+    const float nan3[3] = {NAN, NAN, NAN};
+    plugin.CI_SetLspkAngles3fv(nan3);
+    plugin.CI_GetCompFR(2, levels, phases, &time);
+    const float huge3[3] = {3e38f, -3e38f, 3e38f};
+    plugin.CI_SetLspkPosition3fv(huge3);
+    plugin.CI_GetCompFR(3, levels, phases, &time);
+    for (float humidity : {-1e30f, 0.0f, 3e38f, 50.0f}) plugin.RP_SetValue(2, humidity);
+}
+
+}  // namespace
+
+TEST_F(PluginTest, ExportsHandBackTheHostsExceptionFlags) {
+    struct Host {
+        const char* what;
+        uint16_t x87Control;
+        uint32_t mxcsr;
+        uint16_t ownFlags;
+    };
+    // The first two take the path that writes nothing back unless a flag
+    // changed; the last the one that swaps the control words.
+    const Host hosts[] = {
+        {"masked, nearest, no flags raised", kMaskedX87Control, kMaskedMxcsr, 0},
+        {"masked, nearest, its own flags raised", kMaskedX87Control, kMaskedMxcsr, kHostsOwnFlags},
+        {"unmasked, toward zero, its own flags raised", kHostX87Control, kHostMxcsr, kHostsOwnFlags},
+    };
+    ASSERT_EQ(plugin->CI_GetFreeID(), 1);
+    for (const Host& h : hosts) {
+        SCOPED_TRACE(h.what);
+        HostControlState host(h.x87Control, h.mxcsr | h.ownFlags);
+        raiseX87Flags(h.ownFlags);
+        const ControlState before = readControlState();
+        raiseInside(*plugin);
+        const ControlState after = readControlState();
+        EXPECT_EQ(after.x87Control, before.x87Control);
+        EXPECT_EQ(after.mxcsr, before.mxcsr);  // control and flags
+        // Checked before the host unmasks, where a flag of ours would trap.
+        ASSERT_EQ(after.x87Status & kX87ExceptionFlags, before.x87Status & kX87ExceptionFlags);
+
+        // The host unmasks invalid, zero-divide and overflow and computes on:
+        // nothing may be pending for it.
+        const uint16_t x87Unmasked = uint16_t(after.x87Control & ~kTrapMasks);
+        const uint32_t mxcsrUnmasked = after.mxcsr & ~(uint32_t(kTrapMasks) << 7);
+        __asm__ volatile("fldcw %0" : : "m"(x87Unmasked));
+        __asm__ volatile("ldmxcsr %0" : : "m"(mxcsrUnmasked));
+        volatile float x = 1.5f;
+        double sum = 0.0;
+        __asm__ volatile("fld1\n\tfadd %%st(0), %%st(0)\n\tfstpl %0" : "=m"(sum));
+        x = x * 2.0f;
+        EXPECT_EQ(sum + double(x), 5.0);
     }
 }
 

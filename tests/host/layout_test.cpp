@@ -22,7 +22,7 @@ protected:
         ASSERT_EQ(plugin->CI_GetFreeID(), 1);
     }
     void setSplays(std::initializer_list<float> splays) {
-        ASSERT_EQ(setCells(*plugin, product().cellsCarryKind, splays, 1), 0);
+        ASSERT_EQ(setCells(*plugin, product(), splays, 1), 0);
     }
     Xyz position(int32_t cell) const {
         Xyz p{NAN, NAN, NAN};

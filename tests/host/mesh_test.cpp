@@ -26,7 +26,7 @@ protected:
         ASSERT_EQ(plugin->CI_GetFreeID(), 1);
     }
     void setSplays(std::initializer_list<float> splays) {
-        ASSERT_EQ(setCells(*plugin, product().cellsCarryKind, splays, 2), 0);
+        ASSERT_EQ(setCells(*plugin, product(), splays, 2), 0);
     }
     int32_t edgesPerCell() const { return product().cellsCarryKind ? 14 : 15; }
 

@@ -13,9 +13,8 @@ namespace {
 
 class ParameterTest : public PluginTest {
 protected:
-    uint32_t magic() const { return product().cellsCarryKind ? kQspanMagic : kKtrMagic; }
     std::vector<unsigned char> blobOf(const std::vector<CellSetup>& cells) const {
-        return makeBlob(magic(), cells, product().cellsCarryKind);
+        return makeBlob(product(), cells);
     }
     std::vector<unsigned char> defaultBlob() const {
         const int32_t kind = product().cellsCarryKind ? 1 : 0;
@@ -228,7 +227,7 @@ TEST_F(ParameterTest, WrongMagicResetsWithoutLayingOut) {
     plugin->CI_GetCompPosition3fv(4, before);
 
     auto foreign = blobOf({{k, 2}, {k, 2}, {k, 2}, {k, 2}});
-    const uint32_t other = magic() + 1;
+    const uint32_t other = product().setupMagic + 1;
     std::memcpy(foreign.data() + 4, &other, 4);
     EXPECT_EQ(setBlob(foreign), -1);
     EXPECT_EQ(readBlob(*plugin), defaultBlob());
@@ -238,16 +237,16 @@ TEST_F(ParameterTest, WrongMagicResetsWithoutLayingOut) {
 }
 
 TEST_F(ParameterTest, BlobsCrossBetweenProductsOfOneFormat) {
-    for (const char* other : {"ktr2", "ktr4", "qspan"}) {
+    for (const host::Product& donorProduct : host::everyProduct()) {
+        const std::string& other = donorProduct.library;
         if (other == product().library) continue;
         std::string error;
         auto donor = host::PluginLibrary::open(host::pluginPath(other), error);
         ASSERT_NE(donor, nullptr) << error;
         ASSERT_EQ(donor->CI_GetFreeID(), 1);
-        const bool donorCarriesKind = std::string(other) == "qspan";
+        const bool donorCarriesKind = donorProduct.cellsCarryKind;
         const int32_t k = donorCarriesKind ? 2 : 0;
-        const auto sent = makeBlob(donorCarriesKind ? kQspanMagic : kKtrMagic,
-                                   {{k, 0}, {k, 2}, {k, 4}, {k, 6}, {k, 8}}, donorCarriesKind);
+        const auto sent = makeBlob(donorProduct, {{k, 0}, {k, 2}, {k, 4}, {k, 6}, {k, 8}});
         ASSERT_EQ(donor->IP_SetValue(1, sent.data()), 0);
         const auto stored = readBlob(*donor);
 

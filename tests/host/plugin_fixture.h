@@ -5,30 +5,21 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <string>
 
 #include "tools/host/plugin_library.h"
+#include "tools/host/plugin_test_main.h"
+#include "tools/host/product.h"
 
 namespace host_test {
 
-// Facts about each product, written down independently of the build.
-struct Product {
-    std::string library;  // ktr2, ktr4, qspan
-    const char* displayName;
-    bool sharesEntryPoints;
-    bool cellsCarryKind;
-};
-
-// The product named by --plugin on the command line.
-const Product& productUnderTest();
-void selectProduct(const std::string& library);
+using host::Product;
 
 class PluginTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override { plugin.reset(); }
 
-    const Product& product() const { return productUnderTest(); }
+    const Product& product() const { return host::productUnderTest(); }
 
     std::unique_ptr<host::PluginLibrary> plugin;
 };

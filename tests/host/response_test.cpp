@@ -29,7 +29,7 @@ protected:
         setSplays({0, 0, 0, 0});
     }
     void setSplays(std::initializer_list<float> splays) {
-        ASSERT_EQ(setCells(*plugin, product().cellsCarryKind, splays, kind), 0);
+        ASSERT_EQ(setCells(*plugin, product(), splays, kind), 0);
     }
     void seatAt(float x, float y, float z) {
         const float seat[3] = {x, y, z};
@@ -222,7 +222,7 @@ TEST_F(ResponseTest, LevelsNeverLagBehindAChange) {
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
     auto uniform = [&](float lo, float hi) { return lo + (hi - lo) * unit(rng); };
     auto below = [&](int n) { return int(unit(rng) * float(n) * 0.9999f); };
-    const uint32_t magic = ktr() ? kKtrMagic : kQspanMagic;
+    const uint32_t magic = product().setupMagic;
     const int32_t kinds = ktr() ? 1 : 3;
     int32_t current = 2;
     int compared = 0;

@@ -50,6 +50,28 @@ TEST(ModelTables, OnAxisLevelsFollowThePublishedRuns) {
 }
 
 TEST(ModelTables, DirectivityFactors) {
+    // Every published factor, typed in again one band to a row: ktr2 and
+    // ktr4, then the qspan kinds QSA, QSB and QSC.
+    constexpr float kPublished[kBandCount][4] = {
+        {1.412f, 1.412f, 1.412f, 1.412f},     {2.776f, 1.736f, 1.736f, 1.736f},
+        {3.169f, 2.376f, 2.376f, 2.376f},     {3.448f, 2.549f, 2.549f, 2.549f},
+        {3.506f, 2.733f, 2.733f, 2.733f},     {3.679f, 3.819f, 3.819f, 3.819f},
+        {3.969f, 4.571f, 4.571f, 4.571f},     {4.375f, 7.112f, 7.112f, 7.112f},
+        {4.798f, 5.399f, 5.399f, 5.399f},     {5.894f, 5.894f, 5.894f, 5.894f},
+        {7.686f, 7.686f, 7.686f, 7.686f},     {12.979f, 8.124f, 8.124f, 8.124f},
+        {20.56f, 9.654f, 9.654f, 9.654f},     {25.205f, 14.639f, 13.006f, 11.898f},
+        {28.507f, 19.716f, 16.208f, 14.629f}, {35.45f, 24.443f, 20.891f, 18.219f},
+        {39.166f, 24.526f, 22.273f, 19.126f}, {39.166f, 30.09f, 24.123f, 21.055f},
+        {36.989f, 38.779f, 28.494f, 27.101f}, {47.259f, 59.486f, 35.701f, 38.421f},
+        {61.774f, 76.04f, 45.095f, 40.269f},
+    };
+    for (int band = 0; band < kBandCount; ++band) {
+        EXPECT_EQ(directivityFactor(kKtr2, 0, band), kPublished[band][0]) << "ktr2 band " << band + 1;
+        EXPECT_EQ(directivityFactor(kKtr4, 0, band), kPublished[band][0]) << "ktr4 band " << band + 1;
+        for (int kind = 0; kind < 3; ++kind)
+            EXPECT_EQ(directivityFactor(kQspan, kind, band), kPublished[band][1 + kind])
+                << "qspan kind " << kind << " band " << band + 1;
+    }
     // ktr2 and ktr4 share one table.
     for (int band = 0; band < kBandCount; ++band)
         EXPECT_EQ(directivityFactor(kKtr2, 0, band), directivityFactor(kKtr4, 0, band)) << band;

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "geometry/cabinet_mesh.h"
-#include "tests/unit/every_model.h"
+#include "tests/every_model.h"
 
 using namespace geometry;
 using models::ModelDefinition;

@@ -5,7 +5,7 @@
 #include "acoustics/transition_distance.h"
 #include "geometry/layout.h"
 #include "geometry/rotation.h"
-#include "tests/unit/every_model.h"
+#include "tests/every_model.h"
 
 using namespace geometry;
 using models::ModelDefinition;

@@ -2,16 +2,15 @@
 
 #include <memory>
 
-#include "tests/unit/every_model.h"
+#include "tests/every_model.h"
 #include "plugin/plugin_state.h"
 
 using namespace plugin;
 
 namespace {
 
-class InstanceTableEveryModel : public ::testing::TestWithParam<const models::ModelDefinition*> {
+class InstanceTableEveryModel : public model_test::EveryModel {
 protected:
-    const models::ModelDefinition& model() const { return *GetParam(); }
     // The table is large; keep it off the stack.
     std::unique_ptr<InstanceTable> table = std::make_unique<InstanceTable>();
 };

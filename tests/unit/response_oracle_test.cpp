@@ -11,7 +11,7 @@
 #include <random>
 
 #include "acoustics/air_absorption.h"
-#include "tests/unit/every_model.h"
+#include "tests/every_model.h"
 #include "plugin/response.h"
 #include "plugin/setup.h"
 
@@ -34,14 +34,14 @@ D3 timesTranspose(const D3& v, const M3& m) {
 }
 
 // The seat in the frame of a cell turned by (a1, a2, a3) degrees.
-D3 intoCellFrame(D3 v, const float anglesDeg[3], geometry::RotationOrder order) {
+D3 intoCellFrame(D3 v, const float anglesDeg[3], models::RotationOrder order) {
     const double a1 = anglesDeg[0] * kPi / 180, a2 = anglesDeg[1] * kPi / 180, a3 = anglesDeg[2] * kPi / 180;
     const M3 rz = {{std::cos(a1), std::sin(a1), 0}, {-std::sin(a1), std::cos(a1), 0}, {0, 0, 1}};
     const M3 rx = {{1, 0, 0}, {0, std::cos(a2), -std::sin(a2)}, {0, std::sin(a2), std::cos(a2)}};
-    const double s3 = order == geometry::RotationOrder::ZXY ? std::sin(a3) : -std::sin(a3);
+    const double s3 = order == models::RotationOrder::ZXY ? std::sin(a3) : -std::sin(a3);
     const M3 ry = {{std::cos(a3), 0, s3}, {0, 1, 0}, {-s3, 0, std::cos(a3)}};
     // rotate = v R1 R2 R3, so its inverse is v R3^T R2^T R1^T.
-    if (order == geometry::RotationOrder::ZXY) {
+    if (order == models::RotationOrder::ZXY) {
         return timesTranspose(timesTranspose(timesTranspose(v, ry), rx), rz);
     }
     return timesTranspose(timesTranspose(timesTranspose(v, rz), rx), ry);
@@ -64,8 +64,10 @@ double exactDistance(const geometry::Vector3& p, const geometry::Vector3& q) {
                      (double(p.z) - q.z) * (double(p.z) - q.z));
 }
 
+// arrayLengthM: from the first cell to the last as the last layout put them,
+// which sets the transition distances until the next layout.
 void bruteForceLevels(const plugin::PluginState& state, const plugin::Instance& instance, int cellIndex,
-                      double (&levels)[kBands]) {
+                      double arrayLengthM, double (&levels)[kBands]) {
     const models::ModelDefinition& model = state.model;
     const plugin::Cell& cell = instance.cells[cellIndex];
     const float angles[3] = {cell.angles.degrees(0), cell.angles.degrees(1), cell.angles.degrees(2)};
@@ -78,7 +80,7 @@ void bruteForceLevels(const plugin::PluginState& state, const plugin::Instance& 
     if (meridian < 0) meridian += 360;
 
     const double d = exactDistance(instance.seatPosition, instance.arrayPosition);
-    const double length = exactDistance(instance.cells[0].position, instance.cells[instance.cellCount - 1].position);
+    const double length = arrayLengthM;
     const int kind = cell.kind;
     for (int band = 0; band < kBands; ++band) {
         double level = balloonAt(model.acoustic.balloonDb[kind], band, polar, meridian) +
@@ -105,8 +107,30 @@ TEST_P(ResponseOracle, MatchesABruteForceEvaluation) {
     std::uniform_real_distribution<float> unit(0, 1);
     auto uniform = [&](float lo, float hi) { return lo + (hi - lo) * unit(rng); };
 
-    int compared = 0;
+    // The growth below draws from its own generator, so that the trials draw
+    // from `rng` what they always drew.
+    std::mt19937 growthRng(43);
+    auto growthBelow = [&](int n) { return int(unit(growthRng) * float(n) * 0.999f); };
+
+    int compared = 0, comparedAfterGrowth = 0;
     double worstDb = 0;
+    double lengthM = 0;  // the array length at the last layout
+    auto layOut = [&] {
+        plugin::layOut(instance, model);
+        const int last = instance.cellCount - 1;
+        lengthM = last < 0 ? 0.0 : exactDistance(instance.cells[0].position, instance.cells[last].position);
+    };
+    auto expectBruteForce = [&](int cell, int trial, const char* what) {
+        float levels[kBands], phases[kBands], time = 0;
+        plugin::componentResponse(*state, instance, kept, cell, levels, phases, &time);
+        double expected[kBands];
+        bruteForceLevels(*state, instance, cell, lengthM, expected);
+        for (int b = 0; b < kBands; ++b) {
+            EXPECT_NEAR(levels[b], expected[b], 1e-3) << what << ", trial " << trial << " cell " << cell << " band " << b;
+            worstDb = std::max(worstDb, std::fabs(levels[b] - expected[b]));
+        }
+        return !::testing::Test::HasFailure();
+    };
     for (int trial = 0; trial < 300; ++trial) {
         instance.cellCount = 4 + int(unit(rng) * 12.99f);
         for (int k = 0; k < instance.cellCount; ++k) {
@@ -115,7 +139,7 @@ TEST_P(ResponseOracle, MatchesABruteForceEvaluation) {
         }
         instance.arrayPosition = {uniform(-10, 10), uniform(-10, 10), uniform(2, 20)};
         instance.arrayAngles = geometry::EulerAngles::fromDegrees(uniform(-180, 180), uniform(-30, 30), uniform(-20, 20));
-        plugin::layOut(instance, model);
+        layOut();
         plugin::seatOrCellsMoved(instance);
         for (int b = 0; b < kBands; ++b) instance.filterGainDb[b] = uniform(-12, 0);
         state->flags.set(1, trial % 2);
@@ -132,7 +156,7 @@ TEST_P(ResponseOracle, MatchesABruteForceEvaluation) {
             float levels[kBands], phases[kBands], time = 0;
             plugin::componentResponse(*state, instance, kept, cell, levels, phases, &time);
             double expected[kBands];
-            bruteForceLevels(*state, instance, cell, expected);
+            bruteForceLevels(*state, instance, cell, lengthM, expected);
             for (int b = 0; b < kBands; ++b) {
                 ASSERT_NEAR(levels[b], expected[b], 1e-3) << "trial " << trial << " band " << b;
                 worstDb = std::max(worstDb, std::fabs(levels[b] - expected[b]));
@@ -140,9 +164,46 @@ TEST_P(ResponseOracle, MatchesABruteForceEvaluation) {
             }
             EXPECT_NEAR(time, exactDistance(instance.seatPosition, instance.arrayPosition) / 343.0, 1e-6);
         }
+
+        // Then the count grows without a layout, the seat staying: the
+        // dialog's OK adds cells, or, in products whose setups may hold fewer
+        // cells than the default, a refused blob or a released slot taken
+        // again brings back the default cells. The cells past the old count
+        // keep the poses of an earlier layout, or the zero pose, and must be
+        // heard at those poses toward the present seat: what was kept for the
+        // seat covers only the old count.
+        const int way = model.fewestSetupEntries < model.defaultCellCount ? growthBelow(3) : 0;
+        if (way != 0) {
+            // A smaller array first, and the seat worked out for it.
+            instance.cellCount = 1 + growthBelow(model.defaultCellCount - 1);
+            layOut();
+            expectBruteForce(growthBelow(instance.cellCount), trial, "before the reset");
+        }
+        const int oldCount = instance.cellCount;
+        if (way == 0) {
+            if (oldCount == models::kCellCapacity) continue;
+            instance.cellCount = oldCount + 1 + growthBelow(models::kCellCapacity - oldCount);
+            for (int k = oldCount; k < instance.cellCount; ++k) {
+                instance.cells[k].splayDeg = float(growthBelow(11));
+                instance.cells[k].kind = growthBelow(model.kindCount);
+            }
+        } else if (way == 1) {
+            plugin::resetToDefaults(instance, model);  // a setup blob with the wrong magic
+        } else {
+            instance.inUse = false;  // as CI_Release leaves it
+            ASSERT_EQ(state->instances.allocate(model), 1);
+        }
+        ASSERT_GT(instance.cellCount, oldCount);
+        // From the old count up: the first cell past it is where a kept seat
+        // that still looked valid would be read.
+        for (int cell = oldCount; cell < instance.cellCount; ++cell) {
+            ASSERT_TRUE(expectBruteForce(cell, trial, way == 0 ? "dialog" : way == 1 ? "refused blob" : "slot reused"));
+            ++comparedAfterGrowth;
+        }
     }
     RecordProperty("WorstDifferenceDb", std::to_string(worstDb));
     EXPECT_EQ(compared, 300 * 10 * kBands);
+    EXPECT_GT(comparedAfterGrowth, 300);
 }
 
 // The setup dialog and a refused setup blob change the cell count without a

@@ -6,7 +6,7 @@
 
 #include "geometry/fast_atan2.h"
 #include "geometry/float_lanes.h"
-#include "geometry/matrix4.h"
+#include "tests/unit/matrix4.h"
 #include "geometry/plane.h"
 #include "geometry/rotation.h"
 #include "geometry/scalar.h"
@@ -74,9 +74,15 @@ TEST(EulerAngles, SumsAndPitchesWorkOnRadians) {
     EXPECT_NEAR(a.pitchedUp().degrees(1), 70.0f, 1e-4f);
     EXPECT_NEAR(a.pitchedDown().degrees(1), -110.0f, 1e-4f);
     EXPECT_NEAR(a.turnedRight().degrees(0), 100.0f, 1e-4f);
-    // A copy recomputes degrees from the radians, which may differ in the last bit.
-    EXPECT_NEAR(a.copy().degrees(2), 30.0f, 1e-5f);
-    EXPECT_EQ(a.copy().radians(2), a.radians(2));
+    // Set again from its radians, the degrees come from them and may differ
+    // in the last bit; radians, sines and cosines stay exactly.
+    const EulerAngles again = a.withDegreesFromRadians();
+    EXPECT_NEAR(again.degrees(2), 30.0f, 1e-5f);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(again.radians(i), a.radians(i));
+        EXPECT_EQ(again.sine(i), a.sine(i));
+        EXPECT_EQ(again.cosine(i), a.cosine(i));
+    }
 }
 
 TEST_P(BothOrders, AimsAlongTheDocumentedAxes) {

@@ -8,6 +8,8 @@
 #include <functional>
 #include <sstream>
 
+#include "tools/host/product.h"
+
 namespace arrayhost {
 
 namespace {
@@ -247,17 +249,20 @@ private:
             failAt("splays", "expected " + std::to_string(cells_) + " values (one per cell), found " +
                                  std::to_string(s.splaysDeg.size()));
         }
+        // A library given by path is checked against its own blob format later.
+        const host::Product* product = host::findProduct(s.plugin);
         if (s.keyLines.count("kinds") != 0) {
             if (int(s.kinds.size()) != cells_) {
                 failAt("kinds", "expected " + std::to_string(cells_) + " names (one per cell), found " +
                                     std::to_string(s.kinds.size()));
             }
-            if (isDeliverableName(s.plugin) && s.plugin != "qspan") {
+            if (product != nullptr && !product->cellsCarryKind) {
                 failAt("kinds", "the cells of " + s.plugin + " carry no cabinet kind");
             }
         }
-        if (s.plugin == "qspan" && cells_ < kMinQspanCells) {
-            failAt("cells", std::string("qspan takes ").append(std::to_string(kMinQspanCells)) + " to 16 cells");
+        if (product != nullptr && cells_ < product->fewestEntries) {
+            failAt("cells", s.plugin + " takes " + std::to_string(product->fewestEntries) + " to " +
+                                std::to_string(kMaxCells) + " cells");
         }
         if (!s.seatM && !s.audience) failAt("seat", "missing: give a seat, an audience plane, or both");
         if (s.keyLines.count("resolution") != 0 && !s.audience) {
@@ -334,7 +339,5 @@ Scenario defaultScenario() {
 }
 
 const char* defaultScenarioText() { return kDefaultScenarioText; }
-
-bool isDeliverableName(const std::string& name) { return name == "ktr2" || name == "ktr4" || name == "qspan"; }
 
 }  // namespace arrayhost

@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "tools/arrayhost/bands.h"
+#include "tools/host/product.h"
 
 namespace arrayhost {
 
-inline constexpr int kMaxCells = 16;
-inline constexpr int kMinQspanCells = 4;
+inline constexpr int kMaxCells = host::kCellCapacity;
 // Cabinet kind names of the product whose cells carry a kind, by kind number.
 inline constexpr const char* kCabinetKindNames[] = {"QSA", "QSB", "QSC"};
 inline constexpr int kCabinetKindCount = 3;
@@ -90,8 +90,5 @@ std::optional<Scenario> loadScenario(const std::string& path, ScenarioError& err
 Scenario defaultScenario();
 // The default as scenario text, the same format as a file.
 const char* defaultScenarioText();
-
-// True for the deliverable names the build produces.
-bool isDeliverableName(const std::string& name);
 
 }  // namespace arrayhost

@@ -1,8 +1,11 @@
 #include "tools/arrayhost/session.h"
 
-#include <cstring>
+#include <algorithm>
+#include <cstdio>
 
 #include "tools/arrayhost/setup_blob.h"
+#include "tools/host/product.h"
+#include "tools/host/setup_blob.h"
 
 namespace arrayhost {
 
@@ -18,28 +21,13 @@ std::string labelOf(int32_t(PLUGIN_CALL* getLabel)(int32_t, char*), int index) {
     char label[256] = {};
     getLabel(index, label);
     label[sizeof label - 1] = '\0';
-    return textFromPlugin(label);
+    return host::textFromPlugin(label);
 }
 
 }  // namespace
 
-std::string textFromPlugin(const char* text) {
-    std::string out;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
-        if (*p < 0x80) {
-            out += char(*p);
-        } else if (*p >= 0xA0) {  // the code page's Latin-1 range
-            out += char(0xC0 | (*p >> 6));
-            out += char(0x80 | (*p & 0x3F));
-        } else {
-            out += '?';
-        }
-    }
-    return out;
-}
-
 std::unique_ptr<Session> Session::open(const std::string& plugin, std::string& error) {
-    const std::string path = isDeliverableName(plugin) ? host::pluginPath(plugin) : plugin;
+    const std::string path = host::findProduct(plugin) != nullptr ? host::pluginPath(plugin) : plugin;
     auto library = host::PluginLibrary::open(path, error);
     if (!library) return nullptr;
     std::string missing;
@@ -65,13 +53,13 @@ Descriptors Session::describe() const {
     Descriptors d;
     const char* text = "";
     p.DLLGetName(&text);
-    d.name = textFromPlugin(text);
+    d.name = host::textFromPlugin(text);
     text = "";
     p.DLLGetManufacturer(&text);
-    d.manufacturer = textFromPlugin(text);
+    d.manufacturer = host::textFromPlugin(text);
     text = "";
     p.DLLGetDataResolution(&text);
-    d.dataResolution = textFromPlugin(text);
+    d.dataResolution = host::textFromPlugin(text);
     d.version = p.DLLVersion();
     d.pluginClass = p.DLLClass();
     int32_t bands[kBandCount] = {};
@@ -131,12 +119,9 @@ bool Session::setUp(const Scenario& s, std::string& error) {
 
     // Learn the blob format from the fresh instance, then hand over ours.
     const int freshCells = p.CI_GetComponents();
-    uint32_t size = 0;
-    p.IP_GetValue(1, &size);
-    std::vector<uint8_t> fresh(size < 8 ? 8 : size, 0);
-    std::memcpy(fresh.data(), &size, 4);
-    p.IP_GetValue(1, fresh.data());
-    fresh.resize(size);
+    std::vector<uint8_t> fresh = host::readBlob(p);
+    // As long as the plug-in says, also when that is shorter than a header.
+    fresh.resize(std::min<size_t>(fresh.size(), host::readWord(fresh.data())));
     const auto format = blobFormatOf(fresh, freshCells, error);
     if (!format) return false;
     if (!s.kinds.empty() && !format->cellsCarryKind) {

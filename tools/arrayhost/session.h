@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/mesh_records.h"
+#include "geometry/mesh_records.h"
 #include "tools/arrayhost/scenario.h"
 #include "tools/arrayhost/summation.h"
 #include "tools/host/plugin_library.h"
@@ -73,8 +73,5 @@ private:
     int instance_ = -1;
     int cellCount_ = 0;
 };
-
-// Plug-in text (Windows-1252) as UTF-8.
-std::string textFromPlugin(const char* text);
 
 }  // namespace arrayhost

@@ -1,6 +1,5 @@
-// The setup blob a host hands to IP_SetValue: u32 size, u32 magic, then one
-// entry per cell, cell 1 first; an entry is the f32 splay in degrees, preceded
-// by the i32 cabinet kind where cells carry one. All little-endian.
+// The setup blob in the format a plug-in shows (the layout and the codec are
+// the host kit's, tools/host/setup_blob.h).
 //
 // The host does not hard-code the magic or the entry width: it reads a fresh
 // instance's blob and learns both from it, so any of the plug-ins, loaded by

@@ -1,5 +1,6 @@
 // balloon: makes, checks, converts and draws the directivity balloons that the
 // plug-ins embed. See tools/balloon/README.md.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>

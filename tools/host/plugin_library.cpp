@@ -73,4 +73,19 @@ std::string pluginPath(const std::string& name) {
 #endif
 }
 
+std::string textFromPlugin(const char* text) {
+    std::string out;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
+        if (*p < 0x80) {
+            out += char(*p);
+        } else if (*p >= 0xA0) {  // the code page's Latin-1 range
+            out += char(0xC0 | (*p >> 6));
+            out += char(0x80 | (*p & 0x3F));
+        } else {
+            out += '?';
+        }
+    }
+    return out;
+}
+
 }  // namespace host

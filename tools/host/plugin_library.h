@@ -10,7 +10,19 @@
 
 namespace host {
 
-class PluginLibrary {
+// Every export of the list through the host's pointer types, nullptr where a
+// library lacks it.
+struct ExportTable {
+#define PLUGIN_EXPORT(result, name, parameters, stackBytes) plugin_api::name name = nullptr;
+#include "plugin/exports.inc"
+};
+
+inline constexpr int kExportCount = 0
+#define PLUGIN_EXPORT(result, name, parameters, stackBytes) +1
+#include "plugin/exports.inc"
+    ;
+
+class PluginLibrary : public ExportTable {
 public:
     // Loads the library at `path`. On failure returns nullptr and says why.
     static std::unique_ptr<PluginLibrary> open(const std::string& path, std::string& error);
@@ -22,10 +34,6 @@ public:
     // Address of an export by name, or nullptr.
     void* symbol(const char* name) const;
     const std::string& path() const { return path_; }
-
-    // Every export of the list, nullptr where the library lacks it.
-#define PLUGIN_EXPORT(result, name, parameters, stackBytes) plugin_api::name name = nullptr;
-#include "plugin/exports.inc"
 
 private:
     PluginLibrary() = default;
@@ -39,5 +47,9 @@ std::string programDirectory();
 // Where the build puts deliverable `name` (ktr2, ktr4, qspan): beside the
 // program, with the platform's library suffix.
 std::string pluginPath(const std::string& name);
+
+// Plug-in text (Windows-1252) as UTF-8; bytes the code page's Latin-1 range
+// does not cover read '?'.
+std::string textFromPlugin(const char* text);
 
 }  // namespace host

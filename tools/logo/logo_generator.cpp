@@ -4,6 +4,9 @@
 //
 //   logo_generator <file>           writes the bitmap
 //   logo_generator --check <file>   exits 0 only if <file> holds exactly it
+//
+// Only integer arithmetic and no maths library make the pixels, so the check
+// can ask for the same bytes on any machine.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 namespace validator {
@@ -155,13 +156,17 @@ Bytes SequenceRunner::pickBlob(Choices& c) {
     if (r < 76) {  // a splay that is not finite
         std::vector<CellSetup> list = cells(std::max(validCount(), 1));
         constexpr float kNotFinite[] = {kNaN, kInf, -kInf};
-        list[c.below(uint32_t(list.size()))].splayDeg = kNotFinite[c.below(3)];
+        // Drawn before the cell: an assignment evaluates its right side first.
+        const float splay = kNotFinite[c.below(3)];
+        list[c.below(uint32_t(list.size()))].splayDeg = splay;
         return makeBlob(product_, list);
     }
     if (r < 80) {  // a cabinet kind the product does not have
         std::vector<CellSetup> list = cells(std::max(validCount(), 1));
         constexpr int32_t kBadKinds[] = {-1, 3, INT_MAX, INT_MIN, 1000};
-        list[c.below(uint32_t(list.size()))].kind = kBadKinds[c.below(5)];
+        // Drawn before the cell: an assignment evaluates its right side first.
+        const int32_t kind = kBadKinds[c.below(5)];
+        list[c.below(uint32_t(list.size()))].kind = kind;
         return makeBlob(product_, list);
     }
     if (r < 85) return makeBlob(product_, cells(fewest > 0 ? int32_t(c.below(uint32_t(fewest))) : 0));
@@ -477,9 +482,9 @@ void SequenceRunner::getBlob(int32_t index) {
          "IP_GetValue(" + std::to_string(index) + ") answered " + std::to_string(got) + " and wrote " + std::to_string(*buffer));
 }
 
-void SequenceRunner::getMesh(uint32_t which) {
+void SequenceRunner::getMesh(MeshQuery query) {
     const ModelSlot* s = model_.current();
-    if (which == 4 && s != nullptr) {
+    if (query == MeshQuery::WholeMesh && s != nullptr) {
         const uint64_t failures = plugin_.report().figures.failures;
         observer_.mesh(s->cellCount, nullptr);
         if (trace_) trace("CS_ mesh of " + std::to_string(s->cellCount) + " cells");
@@ -492,22 +497,24 @@ void SequenceRunner::getMesh(uint32_t which) {
     int32_t expectedCount = 0;
     const int32_t cells = s != nullptr ? s->cellCount : 0;
     const char* name = "";
-    switch (which) {
-    case 0:
+    switch (query) {
+    case MeshQuery::Symmetry:
         name = "CS_GetSymmetry";
         got = plugin_.CS_GetSymmetry(count, offset);
         expectedCount = -1;
         break;
-    case 1:
+    case MeshQuery::VertexCount:
         name = "CS_GetVertexNumber";
         got = plugin_.CS_GetVertexNumber(count);
         expectedCount = kVerticesPerCell * cells;
         break;
-    case 2:
+    case MeshQuery::EdgeCount:
         name = "CS_GetEdgeNumber";
         got = plugin_.CS_GetEdgeNumber(count);
         expectedCount = product_.edgesPerCell * cells;
         break;
+    case MeshQuery::FaceCount:
+    case MeshQuery::WholeMesh:  // without an instance, one count query stands for it
     default:
         name = "CS_GetFaceNumber";
         got = plugin_.CS_GetFaceNumber(count);
@@ -518,7 +525,7 @@ void SequenceRunner::getMesh(uint32_t which) {
     if (s == nullptr) {
         note(got == -1 && word_.untouched() && one_.untouched(), std::string(name) + " answered or wrote without an instance");
     } else {
-        note(got == 0 && *count == expectedCount && (which != 0 || floatBits(*offset) == 0),
+        note(got == 0 && *count == expectedCount && (query != MeshQuery::Symmetry || floatBits(*offset) == 0),
              std::string(name) + " answered " + std::to_string(got) + " with " + std::to_string(*count) + ", expected " +
                  std::to_string(expectedCount));
     }
@@ -535,34 +542,34 @@ void SequenceRunner::getPulses(bool both) {
          std::string(both ? "CI_GetPulses" : "CI_GetPulse") + " answered " + std::to_string(got) + " or wrote");
 }
 
-void SequenceRunner::describe(uint32_t which, int32_t index) {
+void SequenceRunner::describe(Descriptor which, int32_t index) {
     auto expectInt = [&](const char* name, int32_t got, int32_t expected) {
         if (trace_) trace(std::string(name) + "(" + std::to_string(index) + ") -> " + std::to_string(got));
         note(got == expected, std::string(name) + "(" + std::to_string(index) + ") returned " + std::to_string(got) +
                                   ", expected " + std::to_string(expected));
     };
     switch (which) {
-    case 0: expectInt("DLLVersion", plugin_.DLLVersion(), 1000000); break;
-    case 1: expectInt("DLLClass", plugin_.DLLClass(), 2); break;
-    case 2: {
+    case Descriptor::Version: expectInt("DLLVersion", plugin_.DLLVersion(), 1000000); break;
+    case Descriptor::Class: expectInt("DLLClass", plugin_.DLLClass(), 2); break;
+    case Descriptor::Caps: {
         const int32_t expected = index == 1 || index == 2 || index == 5 ? -1 : index == 3 ? 3 : 0;
         expectInt("DLLGetCaps", plugin_.DLLGetCaps(index), expected);
         break;
     }
-    case 3: {
+    case Descriptor::Lock: {
         int32_t* out = word_.reset();
         expectInt("DLLLock", plugin_.DLLLock(out), 0);
         note(*out == 0, "DLLLock wrote " + std::to_string(*out));
         break;
     }
-    case 4: expectInt("DLLGetComponents", plugin_.DLLGetComponents(), 0); break;
-    case 5: {
+    case Descriptor::Components: expectInt("DLLGetComponents", plugin_.DLLGetComponents(), 0); break;
+    case Descriptor::Symmetry: {
         int32_t* out = word_.reset();
         expectInt("DLLGetSymmetry", plugin_.DLLGetSymmetry(out), 0);
         note(*out == -1, "DLLGetSymmetry wrote " + std::to_string(*out));
         break;
     }
-    case 6: {
+    case Descriptor::WholeSource: {
         int32_t* out = word_.reset();
         expectInt("DLLGetSensitivity", plugin_.DLLGetSensitivity(out), -1);
         expectInt("DLLGetDirectivity", plugin_.DLLGetDirectivity(out), -1);
@@ -571,7 +578,7 @@ void SequenceRunner::describe(uint32_t which, int32_t index) {
         note(word_.untouched(), "a whole-source descriptor wrote through its argument");
         break;
     }
-    case 7: {
+    case Descriptor::ValidBands: {
         HostArray<int32_t> flags(kBandCount);
         expectInt("DLLGetValidBands", plugin_.DLLGetValidBands(flags.data()), 0);
         bool all = flags.beforeIntact();
@@ -579,21 +586,21 @@ void SequenceRunner::describe(uint32_t which, int32_t index) {
         note(all, "DLLGetValidBands did not write 21 flags of -1");
         break;
     }
-    case 8:
+    case Descriptor::ParameterCounts:
         expectInt("IP_GetNumber", plugin_.IP_GetNumber(), 1);
         expectInt("RP_GetNumber", plugin_.RP_GetNumber(), 2);
         break;
-    case 9:
+    case Descriptor::InputIdAndType:
         expectInt("IP_GetID", plugin_.IP_GetID(index), index == 1 ? 100 : index);
         expectInt("IP_GetType", plugin_.IP_GetType(index), index == 1 ? 21 : index);
         break;
-    case 10:
+    case Descriptor::RoomIdAndType:
         expectInt("RP_GetID", plugin_.RP_GetID(index), index);
         expectInt("RP_GetType", plugin_.RP_GetType(index), 8);
         break;
-    case 11:
-    case 12: {
-        const bool input = which == 11;
+    case Descriptor::InputLabel:
+    case Descriptor::RoomLabel: {
+        const bool input = which == Descriptor::InputLabel;
         const char* label = input ? (index == 1 ? "Line Array Setup" : nullptr)
                                   : (index == 1 ? "Speed of Sound" : index == 2 ? "Humidity" : nullptr);
         const size_t bytes = label != nullptr ? std::strlen(label) + 1 : 16;
@@ -605,7 +612,7 @@ void SequenceRunner::describe(uint32_t which, int32_t index) {
                                               ") wrote the wrong label or outside it");
         break;
     }
-    case 13: {
+    case Descriptor::InputLimits: {
         int32_t* out = word_.reset();
         const int32_t expected = index == 1 ? -1 : 0;
         expectInt("IP_GetDefault", plugin_.IP_GetDefault(index, out), expected);
@@ -614,35 +621,40 @@ void SequenceRunner::describe(uint32_t which, int32_t index) {
         note(word_.untouched(), "an IP_ limit export wrote through its pointer");
         break;
     }
-    case 14: {
+    case Descriptor::RoomLimits: {
+        // Default, minimum and maximum of the speed of sound (1) and the humidity (2).
         constexpr float kValues[2][3] = {{343.0f, 1.0f, 1000000.0f}, {60.0f, 5.0f, 100.0f}};
-        for (int which3 = 0; which3 < 3; ++which3) {
+        constexpr const char* kNames[3] = {"RP_GetDefault", "RP_GetMinimum", "RP_GetMaximum"};
+        for (int limit = 0; limit < 3; ++limit) {
             float* out = one_.reset();
-            const int32_t got = which3 == 0 ? plugin_.RP_GetDefault(index, out)
-                                : which3 == 1 ? plugin_.RP_GetMinimum(index, out)
-                                              : plugin_.RP_GetMaximum(index, out);
-            expectInt("RP_GetDefault/Minimum/Maximum", got, 0);
+            const int32_t got = limit == 0 ? plugin_.RP_GetDefault(index, out)
+                                : limit == 1 ? plugin_.RP_GetMinimum(index, out)
+                                             : plugin_.RP_GetMaximum(index, out);
+            expectInt(kNames[limit], got, 0);
             const bool known = index == 1 || index == 2;
-            note(known ? sameBits(*out, kValues[index - 1][which3]) : one_.untouched(),
-                 "RP_ limit " + std::to_string(which3) + " of index " + std::to_string(index) + " wrote " + text(*out));
+            note(known ? sameBits(*out, kValues[index - 1][limit]) : one_.untouched(),
+                 std::string(kNames[limit]) + "(" + std::to_string(index) + ") wrote " + text(*out));
         }
         break;
     }
-    case 15: {
+    case Descriptor::FilterLimits: {
+        // Gain and phase of the default, the minimum and the maximum filter.
         constexpr float kLimits[3][2] = {{0.0f, 0.0f}, {-60.0f, -180.0f}, {0.0f, 180.0f}};
-        for (int which3 = 0; which3 < 3; ++which3) {
+        constexpr const char* kNames[3] = {"IP_GetFilterDef", "IP_GetFilterMin", "IP_GetFilterMax"};
+        for (int limit = 0; limit < 3; ++limit) {
             float* g = gains_.reset();
             float* p = phases_.reset();
-            const int32_t got = which3 == 0 ? plugin_.IP_GetFilterDef(g, p)
-                                : which3 == 1 ? plugin_.IP_GetFilterMin(g, p)
-                                              : plugin_.IP_GetFilterMax(g, p);
-            expectInt("IP_GetFilterDef/Min/Max", got, 0);
+            const int32_t got = limit == 0 ? plugin_.IP_GetFilterDef(g, p)
+                                : limit == 1 ? plugin_.IP_GetFilterMin(g, p)
+                                             : plugin_.IP_GetFilterMax(g, p);
+            expectInt(kNames[limit], got, 0);
             bool ok = gains_.beforeIntact() && phases_.beforeIntact();
-            for (int b = 0; b < kBandCount; ++b) ok = ok && sameBits(g[b], kLimits[which3][0]) && sameBits(p[b], kLimits[which3][1]);
-            note(ok, "IP_GetFilter limit " + std::to_string(which3) + " wrote other values");
+            for (int b = 0; b < kBandCount; ++b) ok = ok && sameBits(g[b], kLimits[limit][0]) && sameBits(p[b], kLimits[limit][1]);
+            note(ok, std::string(kNames[limit]) + " wrote other values");
         }
         break;
     }
+    case Descriptor::Texts:
     default: {
         const char* texts[3] = {nullptr, nullptr, nullptr};
         expectInt("DLLGetName", plugin_.DLLGetName(&texts[0]), 0);
@@ -685,34 +697,72 @@ void SequenceRunner::crowd(Choices& c) {
     }
 }
 
-bool SequenceRunner::step(Choices& c) {
-    // (weight, operation): setters and the queries a host makes most.
-    constexpr uint32_t kWeights[] = {6, 8, 4, 5, 5, 5, 11, 4, 3, 3, 4, 4, 6, 6, 4, 8, 4, 3, 3, 6, 3, 1, 3};
-    uint32_t total = 0;
-    for (uint32_t w : kWeights) total += w;
-    uint32_t r = c.below(total);
-    uint32_t op = 0;
-    while (r >= kWeights[op]) r -= kWeights[op++];
+namespace {
 
+// How often a sequence draws each call kind: the setters and the queries a
+// host makes most.
+struct KindWeight {
+    CallKind kind;
+    uint32_t weight;
+};
+constexpr KindWeight kCallWeights[] = {
+    {CallKind::GetFreeId, 6},         {CallKind::MakeCurrent, 8},     {CallKind::Release, 4},
+    {CallKind::SetArrayPosition, 5},  {CallKind::SetArrayAngles, 5},  {CallKind::SetSeat, 5},
+    {CallKind::SetBlob, 11},          {CallKind::SetFilter, 4},       {CallKind::SetFlag, 3},
+    {CallKind::SetRoom, 3},           {CallKind::GetComponents, 4},   {CallKind::GetDistance, 4},
+    {CallKind::GetPosition, 6},       {CallKind::GetAngles, 6},       {CallKind::GetCompDistance, 4},
+    {CallKind::GetResponse, 8},       {CallKind::GetSpl1m, 4},        {CallKind::GetDirectivity, 3},
+    {CallKind::GetFlag, 3},           {CallKind::GetBlob, 6},         {CallKind::GetMesh, 3},
+    {CallKind::GetPulses, 1},         {CallKind::Describe, 3},
+};
+
+constexpr bool weightsInKindOrder() {
+    if (std::size(kCallWeights) != kCallKindCount) return false;
+    for (uint32_t k = 0; k < kCallKindCount; ++k) {
+        if (kCallWeights[k].kind != CallKind(k)) return false;
+    }
+    return true;
+}
+// The draw walks the table by kind number.
+static_assert(weightsInKindOrder(), "one weight per call kind, in CallKind order");
+
+constexpr uint32_t totalWeight() {
+    uint32_t total = 0;
+    for (const KindWeight& w : kCallWeights) total += w.weight;
+    return total;
+}
+
+}  // namespace
+
+CallKind SequenceRunner::drawKind(Choices& c) {
+    uint32_t r = c.below(totalWeight());
+    uint32_t kind = 0;
+    while (r >= kCallWeights[kind].weight) r -= kCallWeights[kind++].weight;
+    return CallKind(kind);
+}
+
+bool SequenceRunner::step(Choices& c) {
+    // Each kind draws its arguments in a fixed order, one statement each:
+    // argument lists are evaluated in an order compilers differ on, and a
+    // seed or a kept fuzz input must mean the same calls in every build.
     float v[3];
-    switch (op) {
-    case 0: getFreeId(); break;
-    case 1: makeCurrent(pickId(c)); break;
-    case 2: release(); break;
-    case 3:
-    case 4:
-    case 5:
-        for (float& x : v) x = pickFloat(c, op == 4 ? 180.0f : 50.0f);
-        if (op == 3) setArrayPosition(v);
-        if (op == 4) setArrayAngles(v);
-        if (op == 5) setSeat(v);
-        break;
-    case 6: {
+    auto pick3 = [&](float scale) {
+        for (float& x : v) x = pickFloat(c, scale);
+        return v;
+    };
+    switch (drawKind(c)) {
+    case CallKind::GetFreeId: getFreeId(); break;
+    case CallKind::MakeCurrent: makeCurrent(pickId(c)); break;
+    case CallKind::Release: release(); break;
+    case CallKind::SetArrayPosition: setArrayPosition(pick3(50.0f)); break;
+    case CallKind::SetArrayAngles: setArrayAngles(pick3(180.0f)); break;
+    case CallKind::SetSeat: setSeat(pick3(50.0f)); break;
+    case CallKind::SetBlob: {
         const int32_t index = c.below(10) == 0 ? pickIndex(c, 1) : 1;
         setBlob(index, pickBlob(c));
         break;
     }
-    case 7: {
+    case CallKind::SetFilter: {
         float gains[kBandCount], phases[kBandCount];
         const bool flat = c.below(2) == 0;
         const float g = pickFloat(c, 80.0f), p = pickFloat(c, 250.0f);
@@ -723,12 +773,16 @@ bool SequenceRunner::step(Choices& c) {
         setFilter(gains, phases);
         break;
     }
-    case 8: {
+    case CallKind::SetFlag: {
+        // The value before the type: the order the GCC builds (native and
+        // Windows) always drew them in, so their seeds keep their calls.
         constexpr int32_t kValues[] = {0, 1, -1, 5, 7, INT_MIN, INT_MAX};
-        setFlag(pickIndex(c, 4), kValues[c.below(7)]);
+        const int32_t value = kValues[c.below(7)];
+        const int32_t type = pickIndex(c, 4);
+        setFlag(type, value);
         break;
     }
-    case 9: {
+    case CallKind::SetRoom: {
         const int32_t index = pickIndex(c, 2);
         constexpr float kSpeeds[] = {343.0f, 1.0f, 0.5f, 0.0f, -1.0f, 1e6f, 330.0f};
         constexpr float kHumidities[] = {60.0f, 0.0f, 5.0f, 100.0f, -10.0f, 1000.0f, 35.0f};
@@ -737,44 +791,43 @@ bool SequenceRunner::step(Choices& c) {
         setRoom(index, value);
         break;
     }
-    case 10: getComponents(); break;
-    case 11: getDistance(); break;
-    case 12: getPosition(pickComponent(c)); break;
-    case 13: getAngles(pickComponent(c)); break;
-    case 14: getCompDistance(pickComponent(c)); break;
-    case 15: getResponse(pickComponent(c)); break;
-    case 16: {
+    case CallKind::GetComponents: getComponents(); break;
+    case CallKind::GetDistance: getDistance(); break;
+    case CallKind::GetPosition: getPosition(pickComponent(c)); break;
+    case CallKind::GetAngles: getAngles(pickComponent(c)); break;
+    case CallKind::GetCompDistance: getCompDistance(pickComponent(c)); break;
+    case CallKind::GetResponse: getResponse(pickComponent(c)); break;
+    case CallKind::GetSpl1m: {
         const int32_t component = pickComponent(c);
         getSpl1m(component, pickBand(c));
         break;
     }
-    case 17: {
+    case CallKind::GetDirectivity: {
         const int32_t component = pickComponent(c);
         getDirectivity(component, pickBand(c));
         break;
     }
-    case 18: getFlag(pickIndex(c, 4)); break;
-    case 19: getBlob(c.below(8) == 0 ? pickIndex(c, 1) : 1); break;
-    case 20: getMesh(c.below(5)); break;
-    case 21: getPulses(c.below(2) == 0); break;
-    default: {
-        const uint32_t which = c.below(17);
-        describe(which, pickIndex(c, which == 2 ? 5 : 2));
+    case CallKind::GetFlag: getFlag(pickIndex(c, 4)); break;
+    case CallKind::GetBlob: getBlob(c.below(8) == 0 ? pickIndex(c, 1) : 1); break;
+    case CallKind::GetMesh: getMesh(MeshQuery(c.below(uint32_t(MeshQuery::Count)))); break;
+    case CallKind::GetPulses: getPulses(c.below(2) == 0); break;
+    case CallKind::Describe: {
+        const Descriptor which = Descriptor(c.below(kDescriptorKinds));
+        describe(which, pickIndex(c, which == Descriptor::Caps ? 5 : 2));
         break;
     }
+    case CallKind::Count: break;
     }
     return !mismatch_;
 }
 
 bool SequenceRunner::run(Choices& choices, uint64_t calls) {
     mismatch_ = false;
-    step_ = 0;
     Report& report = plugin_.report();
     const uint64_t failures = report.figures.failures;
     if (choices.below(10) == 0) crowd(choices);
     const uint64_t start = report.figures.calls;
     while (!mismatch_ && report.figures.calls - start < calls && !choices.exhausted()) {
-        ++step_;
         step(choices);
         if (report.figures.failures != failures) mismatch_ = true;
     }

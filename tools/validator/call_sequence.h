@@ -16,6 +16,70 @@
 
 namespace validator {
 
+// The kinds of call a random sequence draws, one per checked call of the
+// runner (the export or exports it makes in the comment). The order is
+// that of the draw: a kind's number picks its weight, so reordering the
+// kinds would give every seed and every kept fuzz input other calls.
+enum class CallKind : uint32_t {
+    GetFreeId,         // CI_GetFreeID
+    MakeCurrent,       // CI_MakeCurrent
+    Release,           // CI_Release
+    SetArrayPosition,  // CI_SetLspkPosition3fv
+    SetArrayAngles,    // CI_SetLspkAngles3fv
+    SetSeat,           // CI_SetSeatPosition3fv
+    SetBlob,           // IP_SetValue
+    SetFilter,         // IP_SetFilter
+    SetFlag,           // DLLSetFlag
+    SetRoom,           // RP_SetValue
+    GetComponents,     // CI_GetComponents
+    GetDistance,       // CI_GetDistance
+    GetPosition,       // CI_GetCompPosition3fv
+    GetAngles,         // CI_GetCompAngles3fv
+    GetCompDistance,   // CI_GetCompDistance
+    GetResponse,       // CI_GetCompFR
+    GetSpl1m,          // CI_GetCompSPL1m
+    GetDirectivity,    // CI_GetCompDirectivity
+    GetFlag,           // DLLGetFlag
+    GetBlob,           // IP_GetValue
+    GetMesh,           // a MeshQuery
+    GetPulses,         // CI_GetPulse or CI_GetPulses
+    Describe,          // a Descriptor
+    Count
+};
+inline constexpr uint32_t kCallKindCount = uint32_t(CallKind::Count);
+
+// What getMesh() asks, in the order of its draw.
+enum class MeshQuery : uint32_t {
+    Symmetry,     // CS_GetSymmetry
+    VertexCount,  // CS_GetVertexNumber
+    EdgeCount,    // CS_GetEdgeNumber
+    FaceCount,    // CS_GetFaceNumber
+    WholeMesh,    // every count and array, checked by the observer
+    Count
+};
+
+// The plug-in-wide descriptors describe() asks for, in the order of its draw.
+enum class Descriptor : uint32_t {
+    Version,            // DLLVersion
+    Class,              // DLLClass
+    Caps,               // DLLGetCaps(index)
+    Lock,               // DLLLock
+    Components,         // DLLGetComponents
+    Symmetry,           // DLLGetSymmetry
+    WholeSource,        // DLLGetSensitivity, DLLGetDirectivity, DLLGetImpedence, DLLGetMaxPower
+    ValidBands,         // DLLGetValidBands
+    ParameterCounts,    // IP_GetNumber, RP_GetNumber
+    InputIdAndType,     // IP_GetID(index), IP_GetType(index)
+    RoomIdAndType,      // RP_GetID(index), RP_GetType(index)
+    InputLabel,         // IP_GetLabel(index)
+    RoomLabel,          // RP_GetLabel(index)
+    InputLimits,        // IP_GetDefault, IP_GetMinimum, IP_GetMaximum (index)
+    RoomLimits,         // RP_GetDefault, RP_GetMinimum, RP_GetMaximum (index)
+    FilterLimits,       // IP_GetFilterDef, IP_GetFilterMin, IP_GetFilterMax
+    Texts,              // DLLGetName, DLLGetManufacturer, DLLGetDataResolution
+    Count
+};
+
 // Where a sequence's choices come from: a seeded generator in the validator,
 // the fuzzer's input bytes in the fuzz target.
 class Choices {
@@ -99,12 +163,15 @@ public:
     void getDirectivity(int32_t component, int32_t band);
     void getFlag(int32_t type);
     void getBlob(int32_t index);
-    // 0 CS_GetSymmetry, 1-3 the Number calls, 4 the whole mesh.
-    void getMesh(uint32_t which);
+    void getMesh(MeshQuery query);
+    // By number, in MeshQuery order.
+    void getMesh(uint32_t query) { getMesh(MeshQuery(query)); }
     void getPulses(bool both);
-    // The plug-in-wide descriptors, 0 to 16, with `index` where they take one.
-    void describe(uint32_t which, int32_t index);
-    static constexpr uint32_t kDescriptorKinds = 17;
+    // A plug-in-wide descriptor, with `index` where it takes one.
+    void describe(Descriptor which, int32_t index);
+    // By number, in Descriptor order, for loops over all of them.
+    void describe(uint32_t which, int32_t index) { describe(Descriptor(which), index); }
+    static constexpr uint32_t kDescriptorKinds = uint32_t(Descriptor::Count);
 
     // Every readable answer about the current instance, checked.
     void observeInstance();
@@ -116,7 +183,9 @@ public:
     void clearMismatch() { mismatch_ = false; }
 
 private:
+    // Draws one call kind by its weight, then its arguments, and makes the call.
     bool step(Choices& c);
+    static CallKind drawKind(Choices& c);
     void crowd(Choices& c);
     bool note(bool ok, const std::string& message);
     void trace(const std::string& line);
@@ -144,7 +213,6 @@ private:
     HostArray<float> phases_{kBandCount};
     GuardedRegion empty_{1};
     std::FILE* trace_ = nullptr;
-    uint64_t step_ = 0;
     bool mismatch_ = false;
     int32_t lastReleased_ = 1;
 };

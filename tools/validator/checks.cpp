@@ -35,6 +35,7 @@ const std::vector<Check>& allChecks() {
         {"blobs-bitflips", checkBlobBitFlips, "setup blobs with every single bit flipped"},
         {"blobs-random", checkBlobRandom, "random byte strings as setup blobs"},
         {"sequences", checkSequences, "random call sequences against the reference model"},
+        {"null-pointers", checkNullPointers, "NULL in every pointer parameter of every export"},
     };
     return checks;
 }

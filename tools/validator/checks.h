@@ -84,5 +84,6 @@ void checkBlobTruncation(Context& context);
 void checkBlobBitFlips(Context& context);
 void checkBlobRandom(Context& context);
 void checkSequences(Context& context);
+void checkNullPointers(Context& context);
 
 }  // namespace validator

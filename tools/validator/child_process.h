@@ -3,11 +3,16 @@
 // natively by fork, on Windows by CreateProcess of this program with the
 // check's name. A child writes its figures and failures to a result file; a
 // crash handler in the child adds where it died.
+//
+// child_process.cpp holds the portable part (result files, scheduling,
+// timeouts); child_process_posix.cpp and child_process_win32.cpp each start,
+// watch and end a child on their platform.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +38,8 @@ struct ChildOutcome {
     double seconds = 0.0;
 };
 
+struct ChildProcess;
+
 // The body of a child: runs `job`, writing through writeResult(), and
 // returns its exit code.
 using ChildBody = std::function<int(const ChildJob& job, std::FILE* result)>;
@@ -55,6 +62,10 @@ public:
                                   const std::function<void(const ChildOutcome&)>& onDone = {});
 
 private:
+    // Starts a child that runs `job` and writes `resultPath`; false with the
+    // reason in `error` when no child could be started.
+    bool start(const ChildJob& job, const std::string& resultPath, ChildProcess& child, std::string& error) const;
+
     std::string program_;
     std::vector<std::string> arguments_;
     ChildBody body_;
@@ -62,5 +73,23 @@ private:
 
 // Reads a result file into `outcome`.
 void readResult(const std::string& path, ChildOutcome& outcome);
+
+// ---- Defined by each platform's file ----
+
+// A started child: a pid natively, a process handle on Windows.
+struct ChildProcess {
+    intptr_t id = -1;
+};
+
+// The running program's process id, which keeps result file names apart.
+unsigned long thisProcessId();
+
+// Nothing while the child runs. Once it has ended (and its process is
+// released): empty after a clean exit, else how it ended ("killed by
+// signal 11", "exit code 0xc0000005").
+std::optional<std::string> childEnding(ChildProcess& child);
+
+// Ends a child that still runs and releases its process.
+void endChild(ChildProcess& child);
 
 }  // namespace validator

@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-#include "tools/host/plugin_library.h"
-
 namespace validator {
 
 namespace {
@@ -50,11 +48,12 @@ std::string hex(uint32_t value) {
 }  // namespace
 
 ExportTable exportTableOf(const host::PluginLibrary& library, std::vector<std::string>* missing) {
-    ExportTable table;
+    const ExportTable& table = library;
+    if (missing != nullptr) {
 #define PLUGIN_EXPORT(result, name, parameters, stackBytes) \
-    table.name = library.name;                              \
-    if (table.name == nullptr && missing != nullptr) missing->push_back(#name);
+    if (table.name == nullptr) missing->push_back(#name);
 #include "plugin/exports.inc"
+    }
     return table;
 }
 

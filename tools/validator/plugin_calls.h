@@ -11,24 +11,14 @@
 #include <vector>
 
 #include "plugin/plugin_api.h"
+#include "tools/host/plugin_library.h"
 #include "tools/validator/crash_note.h"
 #include "tools/validator/report.h"
 
-namespace host {
-class PluginLibrary;
-}
-
 namespace validator {
 
-struct ExportTable {
-#define PLUGIN_EXPORT(result, name, parameters, stackBytes) plugin_api::name name = nullptr;
-#include "plugin/exports.inc"
-};
-
-inline constexpr int kExportCount = 0
-#define PLUGIN_EXPORT(result, name, parameters, stackBytes) +1
-#include "plugin/exports.inc"
-    ;
+using host::ExportTable;
+using host::kExportCount;
 
 // The table of a loaded library; names of the exports it lacks in `missing`.
 ExportTable exportTableOf(const host::PluginLibrary& library, std::vector<std::string>* missing = nullptr);

@@ -1,35 +1,19 @@
-// What the validator expects of each product, written down from the plug-in's
-// contract rather than read from the build, so that a build bound to the wrong
-// model definition is caught.
+// What the validator expects of each product: the host kit's table, written
+// down from the plug-in's contract rather than read from the build, so that a
+// build bound to the wrong model definition is caught.
 #pragma once
 
-#include <cstdint>
-#include <string>
+#include "tools/host/product.h"
 
 namespace validator {
 
-inline constexpr int kBandCount = 21;
-inline constexpr int kCellCapacity = 16;
-inline constexpr int kSlotCount = 256;        // ids 0..255; 1..255 are handed out
-inline constexpr int kVerticesPerCell = 8;
-inline constexpr int kFacesPerCell = 7;
-inline constexpr uint32_t kSetupHeaderBytes = 8;
-
-struct Product {
-    std::string library;       // ktr2, ktr4, qspan
-    uint32_t setupMagic;
-    bool cellsCarryKind;       // blob entries are (i32 kind, f32 splay)
-    int32_t fewestEntries;     // fewer entries than this: reset and -1
-    int32_t defaultKind;       // kind of cells 1..4 after a reset
-    int32_t kindCount;
-    int32_t edgesPerCell;
-    bool cellOneTakesArrayPose;  // false: cell 1 hangs from the bumper by its own splay
-
-    uint32_t entryBytes() const { return cellsCarryKind ? 8u : 4u; }
-    uint32_t blobBytes(int32_t cells) const { return kSetupHeaderBytes + entryBytes() * uint32_t(cells); }
-};
-
-// nullptr for a name that is not a product.
-const Product* findProduct(const std::string& library);
+using host::findProduct;
+using host::kBandCount;
+using host::kCellCapacity;
+using host::kFacesPerCell;
+using host::kSetupHeaderBytes;
+using host::kSlotCount;
+using host::kVerticesPerCell;
+using host::Product;
 
 }  // namespace validator

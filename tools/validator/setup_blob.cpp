@@ -5,48 +5,6 @@
 
 namespace validator {
 
-uint32_t readWord(const unsigned char* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
-void writeWord(unsigned char* p, uint32_t value) { std::memcpy(p, &value, 4); }
-
-Bytes makeBlob(const Product& product, const std::vector<CellSetup>& cells, std::optional<uint32_t> magic) {
-    Bytes bytes(product.blobBytes(int32_t(cells.size())));
-    writeWord(bytes.data(), uint32_t(bytes.size()));
-    writeWord(bytes.data() + 4, magic.value_or(product.setupMagic));
-    unsigned char* p = bytes.data() + kSetupHeaderBytes;
-    for (const CellSetup& c : cells) {
-        if (product.cellsCarryKind) {
-            std::memcpy(p, &c.kind, 4);
-            p += 4;
-        }
-        std::memcpy(p, &c.splayDeg, 4);
-        p += 4;
-    }
-    return bytes;
-}
-
-std::vector<CellSetup> blobCells(const Product& product, const unsigned char* blob) {
-    const uint32_t size = readWord(blob);
-    std::vector<CellSetup> cells;
-    if (size < kSetupHeaderBytes) return cells;
-    const uint32_t count = (size - kSetupHeaderBytes) / product.entryBytes();
-    cells.resize(count);
-    const unsigned char* p = blob + kSetupHeaderBytes;
-    for (CellSetup& c : cells) {
-        if (product.cellsCarryKind) {
-            std::memcpy(&c.kind, p, 4);
-            p += 4;
-        }
-        std::memcpy(&c.splayDeg, p, 4);
-        p += 4;
-    }
-    return cells;
-}
-
 std::vector<CellSetup> defaultCells(const Product& product) {
     return std::vector<CellSetup>(4, CellSetup{product.defaultKind, 0.0f});
 }

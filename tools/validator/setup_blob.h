@@ -1,6 +1,7 @@
-// Setup blobs: building them, the rules by which the plug-in must answer
-// them (the validator's own statement of those rules), and handing them over
-// and reading them back through host arrays that end at a guard page.
+// Setup blobs: the rules by which the plug-in must answer them (the
+// validator's own statement of those rules), and handing them over and
+// reading them back through host arrays that end at a guard page. Building
+// and reading blobs is the host kit's codec.
 #pragma once
 
 #include <cstdint>
@@ -8,28 +9,19 @@
 #include <optional>
 #include <vector>
 
+#include "tools/host/setup_blob.h"
 #include "tools/validator/host_memory.h"
 #include "tools/validator/plugin_calls.h"
 #include "tools/validator/product.h"
 
 namespace validator {
 
-struct CellSetup {
-    int32_t kind = 0;
-    float splayDeg = 0.0f;
-};
-
-using Bytes = std::vector<unsigned char>;
-
-uint32_t readWord(const unsigned char* p);
-void writeWord(unsigned char* p, uint32_t value);
-
-// The blob of `cells` in the product's entry layout, its size word the
-// length and its magic `magic` (the product's own unless given).
-Bytes makeBlob(const Product& product, const std::vector<CellSetup>& cells, std::optional<uint32_t> magic = {});
-
-// The cells a blob's entries name (as many whole entries as the size allows).
-std::vector<CellSetup> blobCells(const Product& product, const unsigned char* blob);
+using host::blobCells;
+using host::Bytes;
+using host::CellSetup;
+using host::makeBlob;
+using host::readWord;
+using host::writeWord;
 
 // How IP_SetValue(1, blob) must answer, from the size word and at most as
 // many bytes as it names.

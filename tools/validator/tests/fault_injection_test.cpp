@@ -166,11 +166,29 @@ int32_t PLUGIN_CALL rareAngleFault(int32_t component, float* angles) {
     return result;
 }
 
+// Refuses a NULL time, but only after writing the levels.
+int32_t PLUGIN_CALL levelsBeforeTheTimeIsChecked(int32_t component, float* levels, float* phases, float* time) {
+    if (time == nullptr) {
+        if (levels != nullptr) levels[0] = 0.0f;
+        return -1;
+    }
+    return gReal.CI_GetCompFR(component, levels, phases, time);
+}
+
+// Takes a NULL blob as one with a wrong magic: the cells go back to the defaults.
+int32_t PLUGIN_CALL nullBlobResets(int32_t index, const void* blob) {
+    if (blob == nullptr) {
+        const unsigned char wrongMagic[8] = {8, 0, 0, 0, 0, 0, 0, 0};
+        return gReal.IP_SetValue(index, wrongMagic);
+    }
+    return gReal.IP_SetValue(index, blob);
+}
+
 // ---- Tests ----
 
 TEST(FaultInjection, TheRealPluginsPassTheChecksTheFaultsAreMeantToFail) {
     for (const char* product : {"ktr2", "ktr4", "qspan"}) {
-        for (const char* check : {"selection", "indices", "floats", "sequences", "blobs-random"}) {
+        for (const char* check : {"selection", "indices", "floats", "sequences", "blobs-random", "null-pointers"}) {
             const Outcome o = runCheck(product, check, nullptr);
             EXPECT_EQ(o.failures, 0u) << product << " " << check << "\n" << joined(o);
             EXPECT_GT(o.calls, 100u) << product << " " << check;
@@ -197,6 +215,14 @@ TEST(FaultInjection, SelectionCatchesWritesAndChangesWithoutAnInstance) {
 
     const Outcome released = runCheck("ktr4", "selection", [](ExportTable& t) { t.CI_Release = releaseWhatever; });
     expectCaught(released, "CI_GetFreeID");
+}
+
+TEST(FaultInjection, NullPointersCatchWritesThroughTheOtherPointersAndResets) {
+    const Outcome wrote = runCheck("ktr4", "null-pointers", [](ExportTable& t) { t.CI_GetCompFR = levelsBeforeTheTimeIsChecked; });
+    expectCaught(wrote, "CI_GetCompFR with NULL as parameter 4 wrote through parameter 2");
+
+    const Outcome reset = runCheck("qspan", "null-pointers", [](ExportTable& t) { t.IP_SetValue = nullBlobResets; });
+    expectCaught(reset, "IP_SetValue with NULL as parameter 2 changed the plug-in");
 }
 
 TEST(FaultInjection, LevelsHostBytesAndFloatingPointStateAreWatched) {

@@ -2,8 +2,11 @@
 // files, seeds that make a case replayable, snapshot differences.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <set>
 
 #include "tools/validator/call_sequence.h"
@@ -14,8 +17,12 @@
 namespace validator {
 namespace {
 
+// A name of this run's own in the shared temporary folder, so that runs side
+// by side (or a stale file of an earlier one) never meet.
 std::string tempPath(const char* name) {
-    return (std::filesystem::temp_directory_path() / (std::string("validator-test-") + name)).string();
+    static const std::string run =
+        std::to_string(std::random_device{}() ^ uint32_t(std::chrono::steady_clock::now().time_since_epoch().count())) + "-";
+    return (std::filesystem::temp_directory_path() / ("validator-test-" + run + name)).string();
 }
 
 TEST(ResultFile, FiguresFailuresAndCasesReachTheParent) {
@@ -106,6 +113,31 @@ TEST(Seeds, ByteChoicesReadTheInputOnceAndThenEnd) {
     EXPECT_EQ(c.bits32(), 0x02030400u);  // three bytes left, then zeros
     EXPECT_TRUE(c.exhausted());
     EXPECT_EQ(c.below(9), 0u);
+}
+
+int32_t gFlagType = 0, gFlagValue = 0;
+
+int32_t PLUGIN_CALL recordFlag(int32_t type, const int32_t* value) {
+    gFlagType = type;
+    gFlagValue = *value;
+    return 0;
+}
+
+TEST(Seeds, AnInputDrawsTheSameCallsWhateverTheCompiler) {
+    // No crowding (1), the DLLSetFlag kind (48), then its value (kValues[2],
+    // -1) before its type (below 70, so 1 + 5 % 4): GCC and clang evaluate
+    // call arguments in opposite orders, and the draw must not depend on it.
+    ExportTable table;
+    table.DLLSetFlag = recordFlag;
+    Report report("sequences");
+    Plugin plugin(table, report);
+    SequenceRunner runner(plugin, *findProduct("ktr4"));
+    const uint8_t bytes[] = {1, 48, 2, 3, 5};
+    ByteChoices c(bytes, sizeof bytes);
+    EXPECT_TRUE(runner.run(c, 10));
+    EXPECT_EQ(report.figures.calls, 1u);
+    EXPECT_EQ(gFlagType, 2);
+    EXPECT_EQ(gFlagValue, -1);
 }
 
 TEST(Snapshots, TheFirstDifferenceIsNamedBySection) {

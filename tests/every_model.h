@@ -1,4 +1,5 @@
-// The three product models, for tests that run once per model.
+// The three product models, for native tests that run once per model; each
+// instance is named after its deliverable.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,7 +10,7 @@
 #include "models/ktr4.h"
 #include "models/qspan.h"
 
-namespace unit_test {
+namespace model_test {
 
 inline const models::ModelDefinition* const kEveryModel[] = {&models::kKtr2, &models::kKtr4, &models::kQspan};
 
@@ -17,8 +18,14 @@ inline std::string modelName(const ::testing::TestParamInfo<const models::ModelD
     return info.param == &models::kKtr2 ? "ktr2" : info.param == &models::kKtr4 ? "ktr4" : "qspan";
 }
 
-}  // namespace unit_test
+// A suite whose tests read their model as model().
+class EveryModel : public ::testing::TestWithParam<const models::ModelDefinition*> {
+protected:
+    const models::ModelDefinition& model() const { return *GetParam(); }
+};
+
+}  // namespace model_test
 
 // Runs the parameterised suite `suite` once for each model.
 #define INSTANTIATE_FOR_EVERY_MODEL(suite) \
-    INSTANTIATE_TEST_SUITE_P(Models, suite, ::testing::ValuesIn(unit_test::kEveryModel), unit_test::modelName)
+    INSTANTIATE_TEST_SUITE_P(Models, suite, ::testing::ValuesIn(model_test::kEveryModel), model_test::modelName)

@@ -1,8 +1,8 @@
-// The generator reproduces the committed balloons bit for bit, and meets
-// every published value it calibrates to without leaning on its fallbacks.
+// The generator reproduces the committed balloons, and meets every published
+// value it calibrates to without leaning on its fallbacks.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cmath>
 #include <fstream>
 #include <map>
 #include <string>
@@ -23,6 +23,26 @@ const std::map<std::string, balloon::GeneratedBalloon>& generated() {
     return made;
 }
 
+// Counts the values that break what the generator fixes by construction.
+struct StructureFaults {
+    int axis = 0, rear = 0, mirror = 0;
+};
+
+StructureFaults structureFaults(const balloon::Balloon& b) {
+    using acoustics::balloonIndex;
+    StructureFaults faults;
+    for (int band = 0; band < 21; ++band) {
+        for (int m = 0; m < acoustics::kMeridianCount; ++m) {
+            const float axis = b[balloonIndex(band, m, 0)];
+            faults.axis += axis != 0.0f || std::signbit(axis);
+            faults.rear += b[balloonIndex(band, m, 36)] != b[balloonIndex(band, 0, 36)];
+            for (int p = 0; p < acoustics::kPolarCount; ++p)
+                faults.mirror += b[balloonIndex(band, m, p)] != b[balloonIndex(band, acoustics::mirroredMeridian(m), p)];
+        }
+    }
+    return faults;
+}
+
 }  // namespace
 
 TEST(Generator, MakesTheFourProductBalloons) {
@@ -31,13 +51,37 @@ TEST(Generator, MakesTheFourProductBalloons) {
     EXPECT_EQ(names, "KTR QSA QSB QSC ");
 }
 
-TEST(Generator, ReproducesTheCommittedDataExactly) {
+// Every level of the model, and every step of the fitting, goes through the
+// maths library (sin, exp2, exp, pow, log, log10), whose last bits may change
+// with its version: results off by up to 4 units in the last place in every
+// call moved a few dozen values by one float step (2e-6 dB). So every value
+// must lie within 1e-4 dB of the committed one. What the generator fixes by
+// construction holds exactly in what it makes, as in the committed files
+// (ShippedBalloon): the on-axis row is +0 dB, straight behind (the same
+// direction from every meridian) is one value per band, and the meridians
+// past 180 degrees are copies of their mirror images.
+TEST(Generator, ReproducesTheCommittedData) {
     for (const auto& [name, made] : generated()) {
         balloon::Balloon committed;
         const std::string path = std::string(MODEL_DATA_DIR) + "/" + balloon::balloonFileName(name);
         ASSERT_EQ(balloon::readBalloonFile(path, committed), "");
         ASSERT_EQ(made.values.size(), committed.size());
-        EXPECT_EQ(std::memcmp(made.values.data(), committed.data(), committed.size() * sizeof(float)), 0) << path;
+        constexpr float kLibraryToleranceDb = 1e-4f;
+        float worstDb = 0.0f;
+        int worstAt = 0;
+        for (std::size_t i = 0; i < committed.size(); ++i) {
+            const float difference = std::fabs(made.values[i] - committed[i]);
+            // A NaN on either side counts as the largest difference.
+            if (!(difference <= worstDb)) {
+                worstDb = std::isnan(difference) ? INFINITY : difference;
+                worstAt = int(i);
+            }
+        }
+        EXPECT_LE(worstDb, kLibraryToleranceDb) << path << ", value " << worstAt;
+        const StructureFaults faults = structureFaults(made.values);
+        EXPECT_EQ(faults.axis, 0) << name << ": on-axis values that are not +0 dB";
+        EXPECT_EQ(faults.rear, 0) << name << ": rear values that differ within a band";
+        EXPECT_EQ(faults.mirror, 0) << name << ": values that differ from their mirror images";
     }
 }
 

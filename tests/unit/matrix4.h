@@ -1,5 +1,5 @@
 // Homogeneous 4x4 matrices and row vectors: the reference form of the
-// rotations, which rotation.cpp evaluates axis by axis.
+// rotations, against which the tests check rotation.cpp axis by axis.
 #pragma once
 
 #include "geometry/euler_angles.h"

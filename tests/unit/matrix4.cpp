@@ -1,4 +1,4 @@
-#include "geometry/matrix4.h"
+#include "tests/unit/matrix4.h"
 
 namespace geometry {
 
