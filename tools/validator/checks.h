@@ -76,6 +76,13 @@ const Check* findCheck(const std::string& name);
 void checkExports(Context& context);
 void checkLifecycle(Context& context);
 void checkSelection(Context& context);
+
+// Instances 1 (6 cells, placed, aimed, filtered), 2 (the defaults), 3 (16
+// cells) and slot 0 (4 cells) set up differently, slot 0 current, flags and
+// room values away from their defaults, so that a reset or a stray write
+// shows in a snapshot of them. False when the plug-in disagreed with the
+// model on the way.
+bool setUpDistinctInstances(SequenceRunner& r, const Product& product);
 void checkIndices(Context& context);
 void checkFloats(Context& context);
 void checkFloatsUnmasked(Context& context);

@@ -18,6 +18,49 @@ std::vector<CellSetup> splayedCells(const Product& product, int32_t count, float
 
 }  // namespace
 
+namespace {
+
+// What the distinct instances are given; the checks hand the same values to
+// a slot that must not act on them.
+constexpr float position[3] = {1.0f, 2.0f, 9.0f};
+constexpr float angles[3] = {5.0f, -8.0f, 0.0f};
+constexpr float seat[3] = {10.0f, -20.0f, 1.7f};
+struct Filter {
+    float gains[kBandCount], phases[kBandCount];
+    Filter() {
+        for (int b = 0; b < kBandCount; ++b) {
+            gains[b] = -3.0f - float(b);
+            phases[b] = 45.0f;
+        }
+    }
+};
+const Filter filter;
+const float (&gains)[kBandCount] = filter.gains;
+const float (&phases)[kBandCount] = filter.phases;
+
+}  // namespace
+
+bool setUpDistinctInstances(SequenceRunner& r, const Product& product) {
+    r.getFreeId();
+    r.setBlob(1, makeBlob(product, splayedCells(product, 6, 2.0f)));
+    r.setArrayPosition(position);
+    r.setArrayAngles(angles);
+    r.setSeat(seat);
+    r.setFilter(gains, phases);
+    r.getFreeId();
+    r.getFreeId();
+    r.setBlob(1, makeBlob(product, splayedCells(product, kCellCapacity, 0.5f)));
+    r.setSeat(seat);
+    r.makeCurrent(0);
+    r.setBlob(1, makeBlob(product, splayedCells(product, 4, 3.0f)));
+    r.setSeat(seat);
+    r.setFlag(1, 0);
+    r.setFlag(2, 1);
+    r.setRoom(1, 338.0f);
+    r.setRoom(2, 40.0f);
+    return !r.mismatched();
+}
+
 void checkExports(Context& context) {
     if (!context.enter(0, "resolve every export")) return;
     std::string error;
@@ -90,33 +133,8 @@ void checkSelection(Context& context) {
     Plugin& plugin = session.plugin();
     Report& report = context.report;
 
-    // Instances 1 to 3 and slot 0, each set up differently; absorption on,
-    // so that the levels depend on the room as well.
     report.enterCase(0, "setting up", false);
-    const float position[3] = {1.0f, 2.0f, 9.0f};
-    const float angles[3] = {5.0f, -8.0f, 0.0f};
-    const float seat[3] = {10.0f, -20.0f, 1.7f};
-    float gains[kBandCount], phases[kBandCount];
-    for (int b = 0; b < kBandCount; ++b) {
-        gains[b] = -3.0f - float(b);
-        phases[b] = 45.0f;
-    }
-    r.getFreeId();
-    r.setBlob(1, makeBlob(product, splayedCells(product, 6, 2.0f)));
-    r.setArrayPosition(position);
-    r.setArrayAngles(angles);
-    r.setSeat(seat);
-    r.setFilter(gains, phases);
-    r.getFreeId();
-    r.getFreeId();
-    r.setBlob(1, makeBlob(product, splayedCells(product, kCellCapacity, 0.5f)));
-    r.setSeat(seat);
-    r.makeCurrent(0);
-    r.setBlob(1, makeBlob(product, splayedCells(product, 4, 3.0f)));
-    r.setSeat(seat);
-    r.setFlag(1, 0);
-    r.setRoom(2, 40.0f);
-    if (r.mismatched()) return;
+    if (!setUpDistinctInstances(r, product)) return;
 
     const std::vector<int32_t> ids = {0, 1, 2, 3, 4, 255};
     Observer& observer = r.observer();

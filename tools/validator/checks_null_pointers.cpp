@@ -126,13 +126,6 @@ bool pointersUnused(const std::string& name) {
     return false;
 }
 
-std::vector<CellSetup> cellsFor(const Product& product, int32_t count, float firstSplayDeg) {
-    std::vector<CellSetup> cells;
-    for (int32_t k = 0; k < count; ++k) {
-        cells.push_back({product.cellsCarryKind ? (k + 1) % product.kindCount : 0, firstSplayDeg + 0.75f * float(k)});
-    }
-    return cells;
-}
 
 }  // namespace
 
@@ -144,36 +137,10 @@ void checkNullPointers(Context& context) {
     Plugin& plugin = session.plugin();
     Report& report = context.report;
 
-    // Slots 0 to 2 each set up differently, flags and room away from their
-    // defaults, so that a reset or a stray write shows in the snapshot.
     report.enterCase(0, "setting up", false);
-    const float position[3] = {0.5f, -1.0f, 9.0f};
-    const float angles[3] = {-3.0f, -6.0f, 0.0f};
-    const float seat[3] = {4.0f, -22.0f, 1.2f};
-    float gains[kBandCount], phases[kBandCount];
-    for (int b = 0; b < kBandCount; ++b) {
-        gains[b] = -2.0f - 0.5f * float(b);
-        phases[b] = 30.0f - 5.0f * float(b);
-    }
-    r.getFreeId();
-    r.setBlob(1, makeBlob(product, cellsFor(product, 6, 1.0f)));
-    r.setArrayPosition(position);
-    r.setArrayAngles(angles);
-    r.setSeat(seat);
-    r.setFilter(gains, phases);
-    r.getFreeId();
-    r.setBlob(1, makeBlob(product, cellsFor(product, kCellCapacity, 0.5f)));
-    r.setSeat(seat);
-    r.makeCurrent(0);
-    r.setBlob(1, makeBlob(product, cellsFor(product, 4, 2.0f)));
-    r.setSeat(position);
-    r.setFlag(1, 0);
-    r.setFlag(2, 1);
-    r.setRoom(1, 338.0f);
-    r.setRoom(2, 35.0f);
-    if (r.mismatched()) return;
+    if (!setUpDistinctInstances(r, product)) return;
 
-    const std::vector<int32_t> ids = {0, 1, 2};
+    const std::vector<int32_t> ids = {0, 1, 2, 3};
     Observer& observer = r.observer();
     HostArrays arrays(kMostParameters);
     uint64_t index = 0;
