@@ -12,6 +12,7 @@ packages=(
     libbenchmark-dev            # the benchmark of the host's inner loop
     clang libclang-rt-14-dev    # the sanitize preset: sanitizer and libFuzzer runtimes
     libstb-dev                  # PNG writing and text for the stand-in host's pictures
+    libnetcdf-dev               # reading measured balloons from AES69 (SOFA) files, natively
 )
 
 missing=()

@@ -11,8 +11,13 @@
 #include "acoustics/bands.h"
 #include "tools/balloon/balloon_io.h"
 #include "tools/balloon/balloon_model.h"
+#include "tools/balloon/balloon_tables.h"
 #include "tools/balloon/balloon_text.h"
 #include "tools/balloon/polar_plot.h"
+#ifdef BALLOON_HAVE_SOFA
+#include "tools/balloon/sofa_reader.h"
+#include "tools/balloon/sphere_resample.h"
+#endif
 
 namespace {
 
@@ -22,7 +27,12 @@ int usage() {
                  "       balloon import <text file> <out dir>\n"
                  "       balloon export <balloon.f32> <kind> <text file>\n"
                  "       balloon plot <balloon.f32> <band Hz> <out.svg> [title]\n"
-                 "       balloon report <balloon.f32>\n");
+                 "       balloon report <balloon.f32>\n"
+#ifdef BALLOON_HAVE_SOFA
+                 "       balloon import-sofa <file.sofa> <out dir> --kind <KIND> [--measurement K] [--sum power]\n"
+                 "                           [--mirror] [--pa-per-unit X] [--gain-db G]\n"
+#endif
+                 );
     return 2;
 }
 
@@ -47,7 +57,9 @@ void report(const std::string& name, const balloon::Balloon& b, const std::array
             std::printf("  %5d Hz  Q %8.3f  published %8.3f  ratio %.4f\n",
                         static_cast<int>(acoustics::bandCentreHz(band)), q, (*published)[band], ratio);
         } else {
-            std::printf("  %5d Hz  Q %8.3f\n", static_cast<int>(acoustics::bandCentreHz(band)), q);
+            std::printf("  %5d Hz  Q %8.3f  -6 dB horizontal %5.1f deg  vertical %5.1f deg\n",
+                        static_cast<int>(acoustics::bandCentreHz(band)), q, balloon::horizontalCoverageDeg(b, band),
+                        balloon::verticalCoverageDeg(b, band));
         }
     }
     if (published) std::printf("  worst Q ratio %.4f\n", worst);
@@ -89,6 +101,75 @@ int importText(const std::string& textPath, const std::string& outDir) {
     return 0;
 }
 
+#ifdef BALLOON_HAVE_SOFA
+int importSofa(int argc, char** argv) {
+    const std::string sofaPath = argv[2], outDir = argv[3];
+    balloon::SofaOptions options;
+    std::string kind;
+    bool mirror = false;
+    double gainDb = 0.0;
+    for (int i = 4; i < argc; ++i) {
+        const std::string option = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (option == "--mirror") {
+            mirror = true;
+        } else if (option == "--kind" && hasValue) {
+            kind = argv[++i];
+        } else if (option == "--measurement" && hasValue) {
+            options.measurement = std::atoi(argv[++i]);
+            if (options.measurement < 1) return usage();
+        } else if (option == "--sum" && hasValue) {
+            const std::string mode = argv[++i];
+            if (mode != "power" && mode != "complex") return usage();
+            options.sum = mode == "power" ? balloon::MeasurementSum::Power : balloon::MeasurementSum::Complex;
+        } else if (option == "--pa-per-unit" && hasValue) {
+            options.pascalPerUnit = std::atof(argv[++i]);
+            if (!(options.pascalPerUnit > 0)) return usage();
+        } else if (option == "--gain-db" && hasValue) {
+            gainDb = std::atof(argv[++i]);
+        } else {
+            return usage();
+        }
+    }
+    if (kind.empty() || kind.find_first_of(" \t/\\") != std::string::npos) return usage();
+
+    const balloon::SofaDirectivity measured = balloon::readSofaDirectivity(sofaPath, options);
+    if (!measured.error.empty()) {
+        std::fprintf(stderr, "%s\n", measured.error.c_str());
+        return 1;
+    }
+    balloon::ResampleResult resampled = balloon::resampleToGrid(measured.directions, measured.energies);
+    if (!resampled.error.empty()) {
+        std::fprintf(stderr, "%s: ReceiverPosition: %s\n", sofaPath.c_str(), resampled.error.c_str());
+        return 1;
+    }
+    const auto asymmetry = balloon::balloonAsymmetry(resampled.balloon);
+    std::printf("%s: %zu directions, %s; left-right asymmetry%s:\n", sofaPath.c_str(), measured.directions.size(),
+                measured.bandCentreValues ? "band-centre values" : "narrow bins averaged per band",
+                mirror ? " before --mirror" : "");
+    for (int band = 0; band < models::kBandCount; ++band)
+        std::printf("  %5d Hz  worst %.2f dB at meridian %d, polar %d\n",
+                    static_cast<int>(acoustics::bandCentreHz(band)), asymmetry[band].worstDb,
+                    asymmetry[band].meridianDeg, asymmetry[band].polarDeg);
+    if (mirror) balloon::mirrorBalloon(resampled.balloon);
+
+    std::array<double, models::kBandCount> onAxis = resampled.onAxisEnergy;
+    for (double& e : onAxis) e *= std::pow(10.0, gainDb / 10.0);
+    const balloon::BandTables tables = balloon::bandTables(resampled.balloon, &onAxis);
+    const std::string balloonPath = outDir + "/" + balloon::balloonFileName(kind);
+    if (const std::string error = balloon::writeBalloonFile(balloonPath, resampled.balloon); !error.empty()) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    const std::string stem = balloon::balloonFileName(kind);
+    const std::string tablesPath = outDir + "/" + stem.substr(0, stem.size() - 4) + ".tables.txt";
+    const std::string tablesText = balloon::bandTablesText(kind, tables);
+    if (!writeText(tablesPath, tablesText)) return 1;
+    std::printf("%s -> %s, %s\n%s", kind.c_str(), balloonPath.c_str(), tablesPath.c_str(), tablesText.c_str());
+    return 0;
+}
+#endif
+
 int bandOfHz(const std::string& text) {
     const double hz = std::atof(text.c_str());
     for (int band = 0; band < models::kBandCount; ++band)
@@ -103,6 +184,9 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     if (command == "generate" && argc == 3) return generate(argv[2]);
     if (command == "import" && argc == 4) return importText(argv[2], argv[3]);
+#ifdef BALLOON_HAVE_SOFA
+    if (command == "import-sofa" && argc >= 4) return importSofa(argc, argv);
+#endif
 
     if ((command == "export" && argc == 5) || (command == "plot" && (argc == 5 || argc == 6)) ||
         (command == "report" && argc == 3)) {

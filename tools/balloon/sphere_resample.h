@@ -1,0 +1,81 @@
+// Resampling of directivity measured at scattered directions onto the
+// balloon grid: 21 bands, 72 meridians, 37 polar rows.
+//
+// Directions are unit vectors in the measurement frame: +x the cabinet's
+// axis, +y its left (seen from behind the cabinet, looking along the axis),
+// +z up. The balloon's polar angle is taken from +x; its meridian angle turns
+// from +z toward -y, so meridian 90 is the cabinet's right and 270 its left.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "acoustics/bands.h"
+#include "tools/balloon/balloon_model.h"
+
+namespace balloon {
+
+struct Direction {
+    double x, y, z;
+};
+
+using BandEnergies = std::array<double, acoustics::kBandCount>;  // mean-square pressure per band
+
+// Measured directions farther apart than this leave a hole the grid cannot be
+// read from: no circle through three neighbours may have a larger radius.
+inline constexpr double kLargestGapDeg = 30.0;
+// Levels below this (re on axis) are stored as this, so a zero of the
+// measurement does not become minus infinity.
+inline constexpr double kLevelFloorDb = -100.0;
+
+// The measurement-frame direction of a grid node.
+Direction gridDirection(int meridian, int polar);
+
+// Spherical triangulation of the measured directions (the convex hull of the
+// points on the unit sphere), with linear interpolation inside each triangle.
+class SphereInterpolator {
+public:
+    // Empty error() when the directions surround the source closely enough.
+    explicit SphereInterpolator(const std::vector<Direction>& directions);
+    const std::string& error() const { return error_; }
+
+    // Weights of the three measured directions around d (summing to 1).
+    struct Stencil {
+        std::array<int, 3> index;
+        std::array<double, 3> weight;
+    };
+    Stencil locate(const Direction& d) const;
+
+private:
+    std::vector<Direction> points_;
+    std::vector<std::array<int, 3>> faces_;
+    std::string error_;
+};
+
+struct ResampleResult {
+    Balloon balloon;           // dB re on axis
+    BandEnergies onAxisEnergy; // interpolated on-axis mean-square pressure per band
+    std::string error;         // why the directions cannot be resampled, else empty
+};
+
+// Band energies at each direction to the balloon grid: energies are
+// interpolated linearly inside the spherical triangles, then taken in dB
+// relative to the on-axis value, so the on-axis row is exactly 0 dB and the
+// rear row holds one value per band. Directions closer together than about
+// 0.001 degree are one direction, their energies averaged.
+ResampleResult resampleToGrid(const std::vector<Direction>& directions, const std::vector<BandEnergies>& energies);
+
+// Makes the balloon left-right symmetric by averaging the energy of each
+// node with its mirror image across the vertical plane.
+void mirrorBalloon(Balloon& balloon);
+
+// The largest level difference between a node and its mirror image, per band.
+struct Asymmetry {
+    double worstDb = 0.0;
+    int meridianDeg = 0;
+    int polarDeg = 0;
+};
+std::array<Asymmetry, acoustics::kBandCount> balloonAsymmetry(const Balloon& balloon);
+
+}  // namespace balloon

@@ -1,0 +1,336 @@
+// The SOFA reader against files written here through the netCDF library:
+// what it accepts gives the same energies however it is spelled, and every
+// fault is refused with the variable or attribute named.
+#include <gtest/gtest.h>
+#include <netcdf.h>
+
+#include <cmath>
+#include <complex>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "acoustics/balloon_grid.h"
+#include "tools/balloon/balloon_io.h"
+#include "tools/balloon/sofa_reader.h"
+#include "tools/balloon/sphere_resample.h"
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+struct Receiver {
+    double azimuthDeg, elevationDeg, radiusM;
+};
+
+// Everything a fixture file holds; each refusal case breaks one thing.
+struct Fixture {
+    std::string conventions = "SOFA";
+    std::string sofaConventions = "FreeFieldDirectivityTF";
+    std::string version = "1.1";
+    std::string dataType = "TF";
+    std::string frequencyUnits = "hertz";
+    std::string positionType = "spherical";
+    std::string positionUnits = "degree, degree, metre";
+    bool cartesian = false;
+    bool writeImag = true;
+    bool swapDataDims = false;        // [R, M, N] instead of [M, R, N]
+    bool positionsPerMeasurement = false;
+    bool moveInSecondMeasurement = false;
+    int measurements = 1;
+    std::vector<double> frequencies;
+    std::vector<Receiver> receivers;
+    std::function<std::complex<double>(int m, const Receiver&, double hz)> pressure =
+        [](int, const Receiver&, double) { return std::complex<double>(1.0, 0.0); };
+};
+
+std::vector<double> bandCentres() {
+    std::vector<double> f;
+    for (int band = 0; band < acoustics::kBandCount; ++band) f.push_back(acoustics::bandCentreHz(band));
+    return f;
+}
+
+std::vector<Receiver> spiralReceivers(int count, double radiusM) {
+    std::vector<Receiver> r;
+    const double golden = kPi * (3.0 - std::sqrt(5.0));
+    for (int i = 0; i < count; ++i) {
+        const double z = 1.0 - (i + 0.5) * 2.0 / count;
+        r.push_back({std::fmod(golden * i * 180 / kPi, 360.0), std::asin(z) * 180 / kPi, radiusM});
+    }
+    return r;
+}
+
+class SofaImport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string base = ::testing::TempDir() + "sofa_import_XXXXXX";
+        ASSERT_NE(mkdtemp(base.data()), nullptr);
+        dir_ = base;
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+    static void putText(int nc, int var, const char* name, const std::string& value) {
+        nc_put_att_text(nc, var, name, value.size(), value.c_str());
+    }
+
+    std::string write(const Fixture& fx, const std::string& name = "test.sofa") {
+        const std::string path = dir_ + "/" + name;
+        int nc;
+        EXPECT_EQ(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &nc), NC_NOERR);
+        putText(nc, NC_GLOBAL, "Conventions", fx.conventions);
+        putText(nc, NC_GLOBAL, "SOFAConventions", fx.sofaConventions);
+        putText(nc, NC_GLOBAL, "SOFAConventionsVersion", fx.version);
+        putText(nc, NC_GLOBAL, "DataType", fx.dataType);
+        const size_t m = fx.measurements, r = fx.receivers.size(), n = fx.frequencies.size();
+        int dm, dr, dn, dc, di;
+        nc_def_dim(nc, "M", m, &dm);
+        nc_def_dim(nc, "R", r, &dr);
+        nc_def_dim(nc, "N", n, &dn);
+        nc_def_dim(nc, "C", 3, &dc);
+        nc_def_dim(nc, "I", 1, &di);
+        const int dataDims[3] = {fx.swapDataDims ? dr : dm, fx.swapDataDims ? dm : dr, dn};
+        int re, im = -1, fv, pv;
+        nc_def_var(nc, "Data.Real", NC_DOUBLE, 3, dataDims, &re);
+        if (fx.writeImag) nc_def_var(nc, "Data.Imag", NC_DOUBLE, 3, dataDims, &im);
+        nc_def_var(nc, "N", NC_DOUBLE, 1, &dn, &fv);
+        putText(nc, fv, "Units", fx.frequencyUnits);
+        const int posDims[3] = {dr, dc, fx.positionsPerMeasurement ? dm : di};
+        nc_def_var(nc, "ReceiverPosition", NC_DOUBLE, 3, posDims, &pv);
+        putText(nc, pv, "Type", fx.positionType);
+        putText(nc, pv, "Units", fx.positionUnits);
+        nc_enddef(nc);
+
+        std::vector<double> real(m * r * n), imag(m * r * n);
+        for (size_t j = 0; j < m; ++j)
+            for (size_t i = 0; i < r; ++i)
+                for (size_t k = 0; k < n; ++k) {
+                    const std::complex<double> p = fx.pressure(static_cast<int>(j), fx.receivers[i], fx.frequencies[k]);
+                    real[(j * r + i) * n + k] = p.real();
+                    imag[(j * r + i) * n + k] = p.imag();
+                }
+        nc_put_var_double(nc, re, real.data());
+        if (fx.writeImag) nc_put_var_double(nc, im, imag.data());
+        nc_put_var_double(nc, fv, fx.frequencies.data());
+        const size_t pm = fx.positionsPerMeasurement ? m : 1;
+        std::vector<double> pos(r * 3 * pm);
+        for (size_t i = 0; i < r; ++i)
+            for (size_t k = 0; k < pm; ++k) {
+                const Receiver& q = fx.receivers[i];
+                double v[3] = {q.azimuthDeg + (fx.moveInSecondMeasurement && k == 1 ? 5.0 : 0.0), q.elevationDeg,
+                               q.radiusM};
+                if (fx.cartesian) {
+                    const double az = v[0] * kPi / 180, el = v[1] * kPi / 180;
+                    v[0] = q.radiusM * std::cos(el) * std::cos(az);
+                    v[1] = q.radiusM * std::cos(el) * std::sin(az);
+                    v[2] = q.radiusM * std::sin(el);
+                }
+                for (size_t c = 0; c < 3; ++c) pos[(i * 3 + c) * pm + k] = v[c];
+            }
+        nc_put_var_double(nc, pv, pos.data());
+        EXPECT_EQ(nc_close(nc), NC_NOERR);
+        return path;
+    }
+
+    static Fixture basic() {
+        Fixture fx;
+        fx.frequencies = bandCentres();
+        fx.receivers = spiralReceivers(600, 2.0);
+        return fx;
+    }
+
+    std::string dir_;
+};
+
+TEST_F(SofaImport, EveryFaultIsRefusedWithTheVariableOrAttributeNamed) {
+    struct Case {
+        const char* name;
+        std::function<void(Fixture&)> breakIt;
+        std::string where;  // the variable or attribute the message names
+        balloon::SofaOptions options = {};
+    };
+    const std::vector<Case> cases = {
+        {"not SOFA", [](Fixture& f) { f.conventions = "CF-1.0"; }, "GLOBAL:Conventions"},
+        {"other conventions", [](Fixture& f) { f.sofaConventions = "SimpleFreeFieldHRIR"; }, "GLOBAL:SOFAConventions"},
+        {"old version", [](Fixture& f) { f.version = "0.2"; }, "GLOBAL:SOFAConventionsVersion"},
+        {"impulse responses", [](Fixture& f) { f.dataType = "FIR"; }, "GLOBAL:DataType"},
+        {"no imaginary part", [](Fixture& f) { f.writeImag = false; }, "Data.Imag"},
+        {"data dimensions", [](Fixture& f) { f.swapDataDims = true; f.measurements = 2; }, "Data.Real"},
+        {"frequency unit", [](Fixture& f) { f.frequencyUnits = "kilohertz"; }, "N:Units"},
+        {"frequencies falling",
+         [](Fixture& f) { std::swap(f.frequencies[3], f.frequencies[4]); }, "N"},
+        {"band without a bin",
+         [](Fixture& f) {
+             f.frequencies.clear();
+             for (double hz = 20; hz < 20000; hz += 200) f.frequencies.push_back(hz);
+         },
+         "N"},
+        {"band-centre values missing a band", [](Fixture& f) { f.frequencies.erase(f.frequencies.begin() + 7); }, "N"},
+        {"position type", [](Fixture& f) { f.positionType = "cylindrical"; }, "ReceiverPosition:Type"},
+        {"position units", [](Fixture& f) { f.positionUnits = "radian, radian, metre"; }, "ReceiverPosition:Units"},
+        {"cartesian in feet",
+         [](Fixture& f) { f.cartesian = true; f.positionType = "cartesian"; f.positionUnits = "feet"; },
+         "ReceiverPosition:Units"},
+        {"receiver at the source", [](Fixture& f) { f.receivers[9].radiusM = 0.0; }, "ReceiverPosition"},
+        {"receiver moves",
+         [](Fixture& f) { f.measurements = 2; f.positionsPerMeasurement = true; f.moveInSecondMeasurement = true; },
+         "ReceiverPosition"},
+        {"front hemisphere only",
+         [](Fixture& f) {
+             std::vector<Receiver> front;
+             for (const Receiver& r : f.receivers)
+                 if (std::cos(r.azimuthDeg * kPi / 180) * std::cos(r.elevationDeg * kPi / 180) > 0.1) front.push_back(r);
+             f.receivers = front;
+         },
+         "ReceiverPosition"},
+        {"value not finite",
+         [](Fixture& f) {
+             f.pressure = [](int, const Receiver& r, double hz) {
+                 return std::complex<double>(r.azimuthDeg == 0 && hz == 1000 ? NAN : 1.0, 0.0);
+             };
+             f.receivers[0].azimuthDeg = 0;
+         },
+         "Data.Real"},
+        {"silent on axis",
+         [](Fixture& f) {
+             f.pressure = [](int, const Receiver& r, double) {
+                 const double x = std::cos(r.azimuthDeg * kPi / 180) * std::cos(r.elevationDeg * kPi / 180);
+                 return std::complex<double>(x > 0.9 ? 0.0 : 1.0, 0.0);
+             };
+         },
+         "ReceiverPosition"},
+        {"measurement out of range", [](Fixture&) {}, "M", {3, balloon::MeasurementSum::Complex, 1.0}},
+    };
+    for (const Case& c : cases) {
+        Fixture fx = basic();
+        c.breakIt(fx);
+        const std::string path = write(fx);
+        const balloon::SofaDirectivity read = balloon::readSofaDirectivity(path, c.options);
+        std::string error = read.error;
+        if (error.empty()) {
+            const balloon::ResampleResult r = balloon::resampleToGrid(read.directions, read.energies);
+            if (!r.error.empty()) error = path + ": ReceiverPosition: " + r.error;
+        }
+        EXPECT_EQ(error.rfind(path + ": " + c.where + ": ", 0), 0u) << c.name << ": " << error;
+        EXPECT_TRUE(read.error.empty() || read.directions.empty()) << c.name;
+    }
+    // Not a netCDF file at all.
+    const std::string text = dir_ + "/text.sofa";
+    std::system(("echo not netcdf > '" + text + "'").c_str());
+    EXPECT_EQ(balloon::readSofaDirectivity(text, {}).error.rfind(text + ": file: ", 0), 0u);
+}
+
+TEST_F(SofaImport, SpellingsFramesAndFrequencyFormsGiveTheSameEnergies) {
+    // Level falls with polar angle and rises toward the left (+y).
+    Fixture reference = basic();
+    reference.pressure = [](int, const Receiver& r, double hz) {
+        const double az = r.azimuthDeg * kPi / 180, el = r.elevationDeg * kPi / 180;
+        const double x = std::cos(el) * std::cos(az), y = std::cos(el) * std::sin(az);
+        return std::polar((1.5 + x + 0.3 * y) / r.radiusM, hz * 1e-3);
+    };
+    const balloon::SofaDirectivity expected = balloon::readSofaDirectivity(write(reference, "ref.sofa"), {});
+    ASSERT_EQ(expected.error, "");
+    EXPECT_TRUE(expected.bandCentreValues);
+    // 1/r pressure from 2 m: at 1 m the axis holds 2.5^2 Pa^2.
+    const balloon::ResampleResult resampled = balloon::resampleToGrid(expected.directions, expected.energies);
+    EXPECT_NEAR(resampled.onAxisEnergy[10], 6.25, 0.05);
+
+    std::vector<Fixture> variants(5, reference);
+    variants[0].cartesian = true, variants[0].positionType = "cartesian", variants[0].positionUnits = "metre";
+    variants[1].positionUnits = "degrees,degrees,meters";
+    variants[2].sofaConventions = "GeneralTF", variants[2].version = "2.0";
+    variants[3].version = "1.0", variants[3].frequencyUnits = "Hz";
+    // Narrow bins, flat across each band, 5 Hz apart.
+    variants[4].frequencies.clear();
+    for (double hz = 0; hz <= 12000; hz += 5) variants[4].frequencies.push_back(hz);
+    variants[4].pressure = [base = reference.pressure](int m, const Receiver& r, double hz) {
+        int band = 0;
+        while (band + 1 < acoustics::kBandCount && hz >= balloon::bandUpperEdgeHz(band)) ++band;
+        return base(m, r, acoustics::bandCentreHz(band)) * std::polar(1.0, hz);
+    };
+    for (size_t v = 0; v < variants.size(); ++v) {
+        const balloon::SofaDirectivity got = balloon::readSofaDirectivity(write(variants[v], "v.sofa"), {});
+        ASSERT_EQ(got.error, "") << v;
+        EXPECT_EQ(got.bandCentreValues, v != 4);
+        ASSERT_EQ(got.energies.size(), expected.energies.size());
+        double worst = 0;
+        for (size_t i = 0; i < got.energies.size(); ++i) {
+            worst = std::max({worst, std::fabs(got.directions[i].x - expected.directions[i].x),
+                              std::fabs(got.directions[i].y - expected.directions[i].y)});
+            for (int band = 0; band < acoustics::kBandCount; ++band)
+                worst = std::max(worst, std::fabs(got.energies[i][band] / expected.energies[i][band] - 1));
+        }
+        EXPECT_LT(worst, 1e-9) << v;
+    }
+}
+
+TEST_F(SofaImport, MeasurementsAreSelectedOrSummedAsAsked) {
+    // Two drivers of equal level, in phase below 1 kHz and in opposition above.
+    Fixture fx = basic();
+    fx.measurements = 2;
+    fx.pressure = [](int m, const Receiver&, double hz) {
+        return std::complex<double>(m == 1 && hz > 1000 ? -1.0 : 1.0, 0.0);
+    };
+    const std::string path = write(fx);
+    const auto complexSum = balloon::readSofaDirectivity(path, {});
+    const auto powerSum = balloon::readSofaDirectivity(path, {0, balloon::MeasurementSum::Power, 1.0});
+    const auto second = balloon::readSofaDirectivity(path, {2, balloon::MeasurementSum::Complex, 1.0});
+    ASSERT_EQ(complexSum.error + powerSum.error + second.error, "");
+    const double atOneMetre = 4.0;  // radius 2 m squared
+    EXPECT_NEAR(complexSum.energies[0][5], 4 * atOneMetre, 1e-9);
+    EXPECT_NEAR(complexSum.energies[0][15], 0.0, 1e-9);
+    EXPECT_NEAR(powerSum.energies[0][15], 2 * atOneMetre, 1e-9);
+    EXPECT_NEAR(second.energies[0][15], atOneMetre, 1e-9);
+}
+
+TEST_F(SofaImport, ALobeAtAzimuthPlus30LandsOnTheLeftMeridian) {
+    // A narrow lobe toward SOFA azimuth +30 degrees, elevation 0.
+    Fixture fx = basic();
+    fx.receivers = spiralReceivers(1500, 1.0);
+    fx.pressure = [](int, const Receiver& r, double) {
+        const double az = r.azimuthDeg * kPi / 180, el = r.elevationDeg * kPi / 180;
+        const double lobe = std::cos(el) * std::cos(az - 30 * kPi / 180);
+        const double x = std::cos(el) * std::cos(az);
+        return std::complex<double>(std::max(x, 0.2) + 4 * std::pow(std::max(lobe, 0.0), 40), 0.0);
+    };
+    const auto read = balloon::readSofaDirectivity(write(fx), {});
+    ASSERT_EQ(read.error, "");
+    const balloon::ResampleResult r = balloon::resampleToGrid(read.directions, read.energies);
+    ASSERT_EQ(r.error, "");
+    int bestM = 0, bestP = 0;
+    for (int m = 0; m < acoustics::kMeridianCount; ++m)
+        for (int p = 1; p < acoustics::kPolarCount; ++p)
+            if (r.balloon[acoustics::balloonIndex(0, m, p)] > r.balloon[acoustics::balloonIndex(0, bestM, bestP)])
+                bestM = m, bestP = p;
+    EXPECT_EQ(bestM * 5, 270);  // the cabinet's left
+    EXPECT_EQ(bestP * 5, 30);
+}
+
+TEST_F(SofaImport, TheCommandWritesBalloonAndTablesOrNothing) {
+    Fixture fx = basic();
+    fx.pressure = [](int, const Receiver& r, double) {
+        const double az = r.azimuthDeg * kPi / 180, el = r.elevationDeg * kPi / 180;
+        return std::complex<double>(0.2 + std::cos(el) * std::cos(az) + 1.0, 0.0);
+    };
+    const std::string good = write(fx, "good.sofa");
+    fx.positionUnits = "degree, degree, inch";
+    const std::string bad = write(fx, "bad.sofa");
+    const std::string exe = BALLOON_EXE;
+    auto run = [&](const std::string& file, const std::string& out) {
+        std::system(("mkdir -p '" + out + "'").c_str());
+        return std::system(("'" + exe + "' import-sofa '" + file + "' '" + out + "' --kind QSB --mirror > '" + out +
+                            ".log' 2>&1")
+                               .c_str());
+    };
+    EXPECT_NE(run(bad, dir_ + "/refused"), 0);
+    EXPECT_NE(std::system(("test -e '" + dir_ + "/refused/qsb.f32' || test -e '" + dir_ + "/refused/qsb.tables.txt'").c_str()), 0);
+
+    ASSERT_EQ(run(good, dir_ + "/accepted"), 0);
+    balloon::Balloon b;
+    ASSERT_EQ(balloon::readBalloonFile(dir_ + "/accepted/qsb.f32", b), "");
+    EXPECT_EQ(b[acoustics::balloonIndex(4, 7, 0)], 0.0f);
+    EXPECT_EQ(b[acoustics::balloonIndex(4, 10, 9)], b[acoustics::balloonIndex(4, 62, 9)]);  // --mirror
+    EXPECT_EQ(std::system(("test -s '" + dir_ + "/accepted/qsb.tables.txt'").c_str()), 0);
+}
+
+}  // namespace
