@@ -122,6 +122,7 @@ int importSofa(int argc, char** argv) {
             const std::string mode = argv[++i];
             if (mode != "power" && mode != "complex") return usage();
             options.sum = mode == "power" ? balloon::MeasurementSum::Power : balloon::MeasurementSum::Complex;
+            options.sumGiven = true;
         } else if (option == "--pa-per-unit" && hasValue) {
             options.pascalPerUnit = std::atof(argv[++i]);
             if (!(options.pascalPerUnit > 0)) return usage();
@@ -140,11 +141,13 @@ int importSofa(int argc, char** argv) {
     }
     balloon::ResampleResult resampled = balloon::resampleToGrid(measured.directions, measured.energies);
     if (!resampled.error.empty()) {
-        std::fprintf(stderr, "%s: ReceiverPosition: %s\n", sofaPath.c_str(), resampled.error.c_str());
+        std::fprintf(stderr, "%s: %s: %s\n", sofaPath.c_str(), measured.directionVariable.c_str(),
+                     resampled.error.c_str());
         return 1;
     }
     const auto asymmetry = balloon::balloonAsymmetry(resampled.balloon);
-    std::printf("%s: %zu directions, %s; left-right asymmetry%s:\n", sofaPath.c_str(), measured.directions.size(),
+    std::printf("%s: %zu directions, %s, %s; left-right asymmetry%s:\n", sofaPath.c_str(),
+                measured.directions.size(), measured.combination.c_str(),
                 measured.bandCentreValues ? "band-centre values" : "narrow bins averaged per band",
                 mirror ? " before --mirror" : "");
     for (int band = 0; band < models::kBandCount; ++band)

@@ -130,6 +130,15 @@ bool narrowBinWeights(const std::vector<double>& f, std::vector<std::vector<std:
                                 "-" + hz(hi) + " Hz)"};
             return false;
         }
+        // The bins reach half way to their neighbours; a band they do not
+        // reach to both edges would be averaged over part of its width.
+        double covered = 0;
+        for (const auto& [bin, w] : weights[band]) covered += w;
+        if (covered < (hi - lo) * (1 - 1e-9)) {
+            refusal = {"N", "the frequencies cover " + hz(covered) + " Hz of the " + hz(hi - lo) + " Hz wide " +
+                                hz(acoustics::bandCentreHz(band)) + " Hz band"};
+            return false;
+        }
     }
     return true;
 }
@@ -153,6 +162,133 @@ bool centreWeights(const std::vector<double>& f, std::vector<std::vector<std::pa
     return std::all_of(weights.begin(), weights.end(), [](const auto& w) { return !w.empty(); });
 }
 
+// Position-like triples as cartesian metres: at(i, k) is row i (a receiver)
+// in measurement k, perM being 1 when the variable does not vary with M.
+struct Triples {
+    size_t rows = 0, perM = 1;
+    std::vector<Direction> v;
+    const Direction& at(size_t i, size_t k) const { return v[i * perM + k]; }
+};
+
+double length(const Direction& d) { return std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z); }
+double dot(const Direction& a, const Direction& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+Direction scaled(const Direction& d, double s) { return {d.x * s, d.y * s, d.z * s}; }
+
+// ReceiverPosition is [R, C, I], [R, C, M] or [R, C]; the source's position,
+// view and up are [I, C] or [M, C]. Type and Units may be on another
+// variable (SourceUp takes those of SourceView); without a Type, `defaultType`.
+bool readTriples(int nc, const std::string& name, const std::string& attributesOf, const char* defaultType,
+                 Triples& out, Refusal& refusal) {
+    int var;
+    if (nc_inq_varid(nc, name.c_str(), &var) != NC_NOERR) {
+        refusal = {name, "missing"};
+        return false;
+    }
+    const std::vector<std::string> dims = dimensionNames(nc, var);
+    const size_t m = dimensionLength(nc, "M");
+    const bool receivers = name == "ReceiverPosition";
+    using Names = std::vector<std::string>;
+    bool ok = dimensionLength(nc, "C") == 3;
+    if (receivers) {
+        out.rows = dimensionLength(nc, "R");
+        out.perM = dims == Names{"R", "C", "M"} ? m : 1;
+        ok = ok && (dims == Names{"R", "C", "M"} || dims == Names{"R", "C", "I"} || dims == Names{"R", "C"});
+    } else {
+        out.rows = 1;
+        out.perM = dims == Names{"M", "C"} ? m : 1;
+        ok = ok && (dims == Names{"M", "C"} || dims == Names{"I", "C"});
+    }
+    if (!ok) {
+        refusal = {name, "dimensions " + joined(dims) + ", expected " +
+                             (receivers ? "[R, C, I], [R, C, M] or [R, C]" : "[I, C] or [M, C]") + " with C = 3"};
+        return false;
+    }
+    int attrVar = var;
+    std::string type, units;
+    if (!textAttribute(nc, var, "Type", type) && attributesOf != name &&
+        nc_inq_varid(nc, attributesOf.c_str(), &attrVar) == NC_NOERR)
+        textAttribute(nc, attrVar, "Type", type);
+    else
+        attrVar = var;
+    textAttribute(nc, attrVar, "Units", units);
+    const std::string typeName = attrVar == var ? name : attributesOf;
+    if (type.empty() && defaultType) type = defaultType;
+    const bool spherical = lower(type) == "spherical";
+    if (!spherical && lower(type) != "cartesian") {
+        refusal = {typeName + ":Type", "'" + type + "', expected 'spherical' or 'cartesian'"};
+        return false;
+    }
+    const std::vector<std::string> u = unitTokens(units);
+    const bool unitsOk = spherical ? (u.size() == 3 && isDegree(u[0]) && isDegree(u[1]) && isMetre(u[2]))
+                                   : ((u.size() == 1 || u.size() == 3) && std::all_of(u.begin(), u.end(), isMetre)) ||
+                                         (u.empty() && defaultType);
+    if (!unitsOk) {
+        refusal = {typeName + ":Units",
+                   "'" + units + "', expected " + (spherical ? "'degree, degree, metre'" : "'metre'")};
+        return false;
+    }
+    std::vector<double> raw(out.rows * 3 * out.perM);
+    if (nc_get_var_double(nc, var, raw.data()) != NC_NOERR) {
+        refusal = {name, "cannot be read as numbers"};
+        return false;
+    }
+    out.v.clear();
+    for (size_t i = 0; i < out.rows; ++i)
+        for (size_t k = 0; k < out.perM; ++k) {
+            auto c = [&](size_t axis) { return receivers ? raw[(i * 3 + axis) * out.perM + k] : raw[k * 3 + axis]; };
+            Direction d{c(0), c(1), c(2)};
+            if (spherical) {
+                const double az = c(0) * kDegToRad, el = c(1) * kDegToRad;
+                d = {c(2) * std::cos(el) * std::cos(az), c(2) * std::cos(el) * std::sin(az), c(2) * std::sin(el)};
+            }
+            out.v.push_back(d);
+        }
+    return true;
+}
+
+// The source's frame from SourceView (its axis) and SourceUp, up made
+// orthogonal to the axis; without them SOFA's default, view +x and up +z.
+struct Frame {
+    Direction x{1, 0, 0}, y{0, 1, 0}, z{0, 0, 1};
+    Direction toSource(const Direction& d) const { return {dot(d, x), dot(d, y), dot(d, z)}; }
+};
+
+bool sourceFrame(int nc, Frame& frame, Refusal& refusal) {
+    int var;
+    const bool hasView = nc_inq_varid(nc, "SourceView", &var) == NC_NOERR;
+    const bool hasUp = nc_inq_varid(nc, "SourceUp", &var) == NC_NOERR;
+    Direction view = frame.x, up = frame.z;
+    for (const char* name : {"SourceView", "SourceUp"}) {
+        if (!(name[6] == 'V' ? hasView : hasUp)) continue;
+        Triples t;
+        if (!readTriples(nc, name, "SourceView", "cartesian", t, refusal)) return false;
+        for (size_t k = 1; k < t.perM; ++k)
+            if (length(Direction{t.at(0, k).x - t.at(0, 0).x, t.at(0, k).y - t.at(0, 0).y,
+                                 t.at(0, k).z - t.at(0, 0).z}) > kSamePositionM) {
+                refusal = {name, "varies with the measurement; the source's frame must be the same in all"};
+                return false;
+            }
+        (name[6] == 'V' ? view : up) = t.at(0, 0);
+    }
+    const double viewLength = length(view);
+    if (!std::isfinite(viewLength) || !(viewLength > 0)) {
+        refusal = {"SourceView", "zero or not finite; it must point along the source's axis"};
+        return false;
+    }
+    frame.x = scaled(view, 1.0 / viewLength);
+    const Direction across = {up.x - dot(up, frame.x) * frame.x.x, up.y - dot(up, frame.x) * frame.x.y,
+                              up.z - dot(up, frame.x) * frame.x.z};
+    const double upLength = length(up), acrossLength = length(across);
+    if (!std::isfinite(upLength) || !(acrossLength > 1e-6 * upLength)) {
+        refusal = {"SourceUp", "zero, not finite or parallel to SourceView; it must say where the source's up is"};
+        return false;
+    }
+    frame.z = scaled(across, 1.0 / acrossLength);
+    frame.y = {frame.z.y * frame.x.z - frame.z.z * frame.x.y, frame.z.z * frame.x.x - frame.z.x * frame.x.z,
+               frame.z.x * frame.x.y - frame.z.y * frame.x.x};  // up x axis: the source's left
+    return true;
+}
+
 }  // namespace
 
 double bandLowerEdgeHz(int band) { return 1000.0 * std::pow(10.0, (band - kBandIndexOf1kHz - 0.5) / 10.0); }
@@ -160,7 +296,7 @@ double bandUpperEdgeHz(int band) { return 1000.0 * std::pow(10.0, (band - kBandI
 
 SofaDirectivity readSofaDirectivity(const std::string& path, const SofaOptions& options) {
     SofaDirectivity out;
-    auto refuse = [&](const std::string& where, const std::string& reason) {
+    auto refuse = [&](std::string where, std::string reason) {  // copies: they may name a field of out
         out = {};
         out.error = path + ": " + where + ": " + reason;
         return out;
@@ -179,7 +315,11 @@ SofaDirectivity readSofaDirectivity(const std::string& path, const SofaOptions& 
         if (version != "1.0" && version != "1.1")
             return refuse("GLOBAL:SOFAConventionsVersion",
                           "FreeFieldDirectivityTF version '" + version + "' is not accepted (1.0 or 1.1)");
-    } else if (conventions != "GeneralTF") {
+    } else if (conventions == "GeneralTF") {
+        if (version != "1.0" && version != "2.0")
+            return refuse("GLOBAL:SOFAConventionsVersion",
+                          "GeneralTF version '" + version + "' is not accepted (1.0 or 2.0)");
+    } else {
         return refuse("GLOBAL:SOFAConventions",
                       "'" + conventions + "' is not accepted (FreeFieldDirectivityTF or GeneralTF)");
     }
@@ -197,6 +337,13 @@ SofaDirectivity readSofaDirectivity(const std::string& path, const SofaOptions& 
         (name[5] == 'R' ? realVar : imagVar) = var;
     }
     if (m == 0 || r == 0 || n == 0) return refuse("Data.Real", "empty");
+    const bool general = conventions == "GeneralTF";
+    if (general && (options.measurement != 0 || options.sumGiven))
+        return refuse("M", "in GeneralTF each measurement is one direction; --measurement and --sum choose among "
+                           "the drivers of a FreeFieldDirectivityTF file");
+    if (general && r != 1)
+        return refuse("R", std::to_string(r) + " receivers; GeneralTF is read with one receiver, the "
+                                               "measurements giving the directions");
     if (options.measurement < 0 || static_cast<size_t>(options.measurement) > m)
         return refuse("M", "measurement " + std::to_string(options.measurement) + " asked for, the file holds " +
                                 std::to_string(m));
@@ -207,7 +354,7 @@ SofaDirectivity readSofaDirectivity(const std::string& path, const SofaOptions& 
     if (!textAttribute(nc, nVar, "Units", text) || (lower(text) != "hertz" && lower(text) != "hz"))
         return refuse("N:Units", "'" + text + "', expected 'hertz'");
     std::vector<double> f(n);
-    nc_get_var_double(nc, nVar, f.data());
+    if (nc_get_var_double(nc, nVar, f.data()) != NC_NOERR) return refuse("N", "cannot be read as numbers");
     for (size_t i = 0; i < n; ++i)
         if (!std::isfinite(f[i]) || f[i] < 0 || (i > 0 && !(f[i] > f[i - 1])))
             return refuse("N", "frequencies must be finite, not negative and rising (value " + std::to_string(i + 1) + ")");
@@ -219,83 +366,87 @@ SofaDirectivity readSofaDirectivity(const std::string& path, const SofaOptions& 
         if (!narrowBinWeights(f, weights, refusal)) return refuse(refusal.where, refusal.reason);
     }
 
-    // Receiver positions.
-    int posVar;
-    if (nc_inq_varid(nc, "ReceiverPosition", &posVar) != NC_NOERR) return refuse("ReceiverPosition", "missing");
-    const std::vector<std::string> posDims = dimensionNames(nc, posVar);
-    const bool perMeasurement = posDims == std::vector<std::string>{"R", "C", "M"};
-    if (!(perMeasurement || posDims == std::vector<std::string>{"R", "C", "I"}) || dimensionLength(nc, "C") != 3)
-        return refuse("ReceiverPosition", "dimensions " + joined(posDims) + ", expected [R, C, I] or [R, C, M] with C = 3");
-    std::string type, units;
-    textAttribute(nc, posVar, "Type", type);
-    textAttribute(nc, posVar, "Units", units);
-    const bool spherical = lower(type) == "spherical";
-    if (!spherical && lower(type) != "cartesian")
-        return refuse("ReceiverPosition:Type", "'" + type + "', expected 'spherical' or 'cartesian'");
-    const std::vector<std::string> u = unitTokens(units);
-    const bool unitsOk = spherical ? (u.size() == 3 && isDegree(u[0]) && isDegree(u[1]) && isMetre(u[2]))
-                                   : ((u.size() == 1 || u.size() == 3) &&
-                                      std::all_of(u.begin(), u.end(), isMetre));
-    if (!unitsOk)
-        return refuse("ReceiverPosition:Units",
-                      "'" + units + "', expected " + (spherical ? "'degree, degree, metre'" : "'metre'"));
-    const size_t posM = perMeasurement ? m : 1;
-    std::vector<double> pos(r * 3 * posM);
-    nc_get_var_double(nc, posVar, pos.data());
-    std::vector<double> radius(r);
-    for (size_t i = 0; i < r; ++i) {
-        auto at = [&](size_t c, size_t k) { return pos[(i * 3 + c) * posM + k]; };
-        for (size_t k = 1; k < posM; ++k)
-            for (size_t c = 0; c < 3; ++c)
-                if (std::fabs(at(c, k) - at(c, 0)) > kSamePositionM)
+    // Directions: per receiver in FreeFieldDirectivityTF, per measurement in
+    // GeneralTF, both relative to the source, expressed in its own frame.
+    Frame frame;
+    Refusal refusal;
+    if (!sourceFrame(nc, frame, refusal)) return refuse(refusal.where, refusal.reason);
+    Triples positions;
+    out.directionVariable = general ? "SourcePosition" : "ReceiverPosition";
+    if (!readTriples(nc, out.directionVariable, out.directionVariable, nullptr, positions, refusal))
+        return refuse(refusal.where, refusal.reason);
+    std::vector<double> radius;
+    std::vector<Direction> directions;
+    const size_t count = general ? m : r;
+    for (size_t i = 0; i < count; ++i) {
+        const Direction d = general ? positions.at(0, positions.perM == 1 ? 0 : i) : positions.at(i, 0);
+        if (!general)
+            for (size_t k = 1; k < positions.perM; ++k)
+                if (length(Direction{positions.at(i, k).x - d.x, positions.at(i, k).y - d.y,
+                                     positions.at(i, k).z - d.z}) > kSamePositionM)
                     return refuse("ReceiverPosition", "receiver " + std::to_string(i + 1) +
                                                           " moves between measurements; directions must be the same in all");
-        Direction d;
-        if (spherical) {
-            const double az = at(0, 0) * kDegToRad, el = at(1, 0) * kDegToRad;
-            radius[i] = at(2, 0);
-            d = {radius[i] * std::cos(el) * std::cos(az), radius[i] * std::cos(el) * std::sin(az), radius[i] * std::sin(el)};
-        } else {
-            d = {at(0, 0), at(1, 0), at(2, 0)};
-            radius[i] = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
-        }
-        if (!std::isfinite(radius[i]) || !(radius[i] > 0) || !std::isfinite(d.x + d.y + d.z))
-            return refuse("ReceiverPosition", "receiver " + std::to_string(i + 1) + " has no finite distance from the source");
-        out.directions.push_back({d.x / radius[i], d.y / radius[i], d.z / radius[i]});
+        const double distance = length(d);
+        if (!std::isfinite(distance) || !(distance > 0))
+            return refuse(out.directionVariable, std::string(general ? "measurement " : "receiver ") +
+                                                     std::to_string(i + 1) + " has no finite distance from the source");
+        radius.push_back(distance);
+        directions.push_back(frame.toSource(scaled(d, 1.0 / distance)));
     }
 
     // Pressures, one receiver at a time, reduced to band energies at 1 m.
     std::vector<double> re(m * n), im(m * n);
     const double scale2 = options.pascalPerUnit * options.pascalPerUnit;
-    for (size_t i = 0; i < r; ++i) {
-        const size_t start[3] = {0, i, 0}, count[3] = {m, 1, n};
-        if (nc_get_vara_double(nc, realVar, start, count, re.data()) != NC_NOERR)
+    auto bandEnergies = [&](const std::vector<double>& power, double distance) {
+        BandEnergies e{};
+        for (int band = 0; band < acoustics::kBandCount; ++band) {
+            double sum = 0, width = 0;
+            for (const auto& [bin, w] : weights[band]) sum += w * power[bin], width += w;
+            e[band] = sum / width * scale2 * distance * distance;  // inverse distance law to 1 m
+        }
+        return e;
+    };
+    for (size_t i = 0; i < (general ? 1 : r); ++i) {
+        const size_t start[3] = {0, i, 0}, count3[3] = {m, 1, n};
+        if (nc_get_vara_double(nc, realVar, start, count3, re.data()) != NC_NOERR)
             return refuse("Data.Real", "cannot be read as numbers");
-        if (nc_get_vara_double(nc, imagVar, start, count, im.data()) != NC_NOERR)
+        if (nc_get_vara_double(nc, imagVar, start, count3, im.data()) != NC_NOERR)
             return refuse("Data.Imag", "cannot be read as numbers");
+        for (size_t j = 0; j < m; ++j)
+            for (size_t k = 0; k < n; ++k)
+                if (!std::isfinite(re[j * n + k]) || !std::isfinite(im[j * n + k]))
+                    return refuse(std::isfinite(re[j * n + k]) ? "Data.Imag" : "Data.Real",
+                                  "value at M " + std::to_string(j + 1) + ", R " + std::to_string(i + 1) + ", N " +
+                                      std::to_string(k + 1) + " is not finite");
+        if (general) {
+            for (size_t j = 0; j < m; ++j) {
+                std::vector<double> power(n);
+                for (size_t k = 0; k < n; ++k) power[k] = re[j * n + k] * re[j * n + k] + im[j * n + k] * im[j * n + k];
+                out.energies.push_back(bandEnergies(power, radius[j]));
+                out.directions.push_back(directions[j]);
+            }
+            continue;
+        }
         std::vector<double> power(n, 0.0);
         for (size_t k = 0; k < n; ++k) {
             double sr = 0, si = 0;
             for (size_t j = 0; j < m; ++j) {
-                const double a = re[j * n + k], b = im[j * n + k];
-                if (!std::isfinite(a) || !std::isfinite(b))
-                    return refuse(std::isfinite(a) ? "Data.Imag" : "Data.Real",
-                                  "value at M " + std::to_string(j + 1) + ", R " + std::to_string(i + 1) + ", N " +
-                                      std::to_string(k + 1) + " is not finite");
                 if (options.measurement != 0 && j + 1 != static_cast<size_t>(options.measurement)) continue;
+                const double a = re[j * n + k], b = im[j * n + k];
                 if (options.sum == MeasurementSum::Power) power[k] += a * a + b * b;
                 sr += a, si += b;
             }
             if (options.sum == MeasurementSum::Complex || options.measurement != 0) power[k] = sr * sr + si * si;
         }
-        BandEnergies e{};
-        for (int band = 0; band < acoustics::kBandCount; ++band) {
-            double sum = 0, width = 0;
-            for (const auto& [bin, w] : weights[band]) sum += w * power[bin], width += w;
-            e[band] = sum / width * scale2 * radius[i] * radius[i];  // inverse distance law to 1 m
-        }
-        out.energies.push_back(e);
+        out.energies.push_back(bandEnergies(power, radius[i]));
+        out.directions.push_back(directions[i]);
     }
+    const std::string ofM = " of " + std::to_string(m);
+    out.combination = general                   ? "one direction per measurement (" + std::to_string(m) + ")"
+                      : options.measurement != 0 ? "measurement " + std::to_string(options.measurement) + ofM
+                      : m == 1                   ? "measurement 1 of 1"
+                      : options.sum == MeasurementSum::Power ? "power sum" + ofM + " measurements"
+                                                             : "complex sum" + ofM + " measurements";
     return out;
 }
 

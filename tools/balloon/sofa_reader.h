@@ -1,7 +1,8 @@
 // Reads measured directivity from an AES69 (SOFA) file: the conventions
-// FreeFieldDirectivityTF 1.0 and 1.1 and GeneralTF, complex pressure per
-// measurement, receiver and frequency, and reduces it to band energies at
-// 1 m per measured direction. tools/balloon/README.md lists what is accepted.
+// FreeFieldDirectivityTF 1.0 and 1.1 (directions in ReceiverPosition, the
+// measurements played together or chosen) and GeneralTF 1.0 and 2.0 (one
+// direction per measurement, in SourcePosition), and reduces it to band
+// energies at 1 m per measured direction in the source's frame. tools/balloon/README.md lists what is accepted.
 #pragma once
 
 #include <string>
@@ -20,12 +21,15 @@ struct SofaOptions {
     int measurement = 0;  // 1-based measurement to take alone; 0 combines all
     MeasurementSum sum = MeasurementSum::Complex;
     double pascalPerUnit = 1.0;  // the data's unit in pascal
+    bool sumGiven = false;       // the sum was asked for, not defaulted
 };
 
 struct SofaDirectivity {
-    std::vector<Direction> directions;       // unit vectors, measurement frame
+    std::vector<Direction> directions;       // unit vectors, the source's frame
     std::vector<BandEnergies> energies;      // mean-square pressure per band at 1 m, Pa^2
     bool bandCentreValues = false;           // the file held one value per band centre
+    std::string combination;                 // how the measurements became one balloon
+    std::string directionVariable;           // ReceiverPosition or SourcePosition
     std::string error;                       // "file: variable or attribute: reason", empty when accepted
 };
 

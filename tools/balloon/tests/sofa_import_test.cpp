@@ -3,10 +3,13 @@
 // fault is refused with the variable or attribute named.
 #include <gtest/gtest.h>
 #include <netcdf.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -38,7 +41,18 @@ struct Fixture {
     bool swapDataDims = false;        // [R, M, N] instead of [M, R, N]
     bool positionsPerMeasurement = false;
     bool moveInSecondMeasurement = false;
-    int measurements = 1;
+    bool positionWithoutListener = false;  // ReceiverPosition [R, C]
+    int measurements = 1;                  // FreeFieldDirectivityTF; GeneralTF has one per receiver below
+    int generalReceivers = 1;
+    bool writeSourcePosition = true;       // GeneralTF's directions
+    // SourceView and SourceUp, written when not empty, with their Type and
+    // Units; the directions are then written as axes[0..2] (the source's
+    // +x, +y, +z in the file's frame) times the source-frame direction.
+    std::vector<double> view, up, secondView;
+    std::string viewType = "cartesian", viewUnits = "metre";
+    bool rotate = false;
+    double axes[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    bool truncateToHalf = false;
     std::vector<double> frequencies;
     std::vector<Receiver> receivers;
     std::function<std::complex<double>(int m, const Receiver&, double hz)> pressure =
@@ -82,7 +96,11 @@ protected:
         putText(nc, NC_GLOBAL, "SOFAConventions", fx.sofaConventions);
         putText(nc, NC_GLOBAL, "SOFAConventionsVersion", fx.version);
         putText(nc, NC_GLOBAL, "DataType", fx.dataType);
-        const size_t m = fx.measurements, r = fx.receivers.size(), n = fx.frequencies.size();
+        // GeneralTF: one measurement per direction, the direction in
+        // SourcePosition; FreeFieldDirectivityTF: one receiver per direction.
+        const bool general = fx.sofaConventions == "GeneralTF";
+        const size_t m = general ? fx.receivers.size() : fx.measurements,
+                     r = general ? fx.generalReceivers : fx.receivers.size(), n = fx.frequencies.size();
         int dm, dr, dn, dc, di;
         nc_def_dim(nc, "M", m, &dm);
         nc_def_dim(nc, "R", r, &dr);
@@ -96,27 +114,66 @@ protected:
         nc_def_var(nc, "N", NC_DOUBLE, 1, &dn, &fv);
         putText(nc, fv, "Units", fx.frequencyUnits);
         const int posDims[3] = {dr, dc, fx.positionsPerMeasurement ? dm : di};
-        nc_def_var(nc, "ReceiverPosition", NC_DOUBLE, 3, posDims, &pv);
-        putText(nc, pv, "Type", fx.positionType);
-        putText(nc, pv, "Units", fx.positionUnits);
+        const int sourceDims[2] = {dm, dc}, fixedReceiverDims[3] = {dr, dc, di}, viewDims[2] = {fx.secondView.empty() ? di : dm, dc};
+        int sv = -1, uv = -1, rv = -1;
+        if (!general) {
+            nc_def_var(nc, "ReceiverPosition", NC_DOUBLE, fx.positionWithoutListener ? 2 : 3, posDims, &pv);
+        } else {
+            nc_def_var(nc, "ReceiverPosition", NC_DOUBLE, 3, fixedReceiverDims, &rv);
+            putText(nc, rv, "Type", "cartesian");
+            putText(nc, rv, "Units", "metre");
+            if (fx.writeSourcePosition) nc_def_var(nc, "SourcePosition", NC_DOUBLE, 2, sourceDims, &pv);
+        }
+        if (pv >= 0) {
+            putText(nc, pv, "Type", fx.positionType);
+            putText(nc, pv, "Units", fx.positionUnits);
+        }
+        if (!fx.view.empty()) {
+            nc_def_var(nc, "SourceView", NC_DOUBLE, 2, viewDims, &sv);
+            putText(nc, sv, "Type", fx.viewType);
+            putText(nc, sv, "Units", fx.viewUnits);
+        }
+        if (!fx.up.empty()) nc_def_var(nc, "SourceUp", NC_DOUBLE, 2, viewDims, &uv);
         nc_enddef(nc);
+        if (sv >= 0) {
+            std::vector<double> v = fx.view;
+            if (!fx.secondView.empty()) v.insert(v.end(), fx.secondView.begin(), fx.secondView.end());
+            nc_put_var_double(nc, sv, v.data());
+        }
+        if (uv >= 0) {
+            std::vector<double> u = fx.up;
+            if (!fx.secondView.empty()) u.insert(u.end(), fx.up.begin(), fx.up.end());
+            nc_put_var_double(nc, uv, u.data());
+        }
+        if (rv >= 0) nc_put_var_double(nc, rv, std::vector<double>(r * 3, 0.0).data());
 
         std::vector<double> real(m * r * n), imag(m * r * n);
         for (size_t j = 0; j < m; ++j)
             for (size_t i = 0; i < r; ++i)
                 for (size_t k = 0; k < n; ++k) {
-                    const std::complex<double> p = fx.pressure(static_cast<int>(j), fx.receivers[i], fx.frequencies[k]);
+                    const std::complex<double> p =
+                        general ? fx.pressure(0, fx.receivers[j], fx.frequencies[k])
+                                : fx.pressure(static_cast<int>(j), fx.receivers[i], fx.frequencies[k]);
                     real[(j * r + i) * n + k] = p.real();
                     imag[(j * r + i) * n + k] = p.imag();
                 }
         nc_put_var_double(nc, re, real.data());
         if (fx.writeImag) nc_put_var_double(nc, im, imag.data());
         nc_put_var_double(nc, fv, fx.frequencies.data());
-        const size_t pm = fx.positionsPerMeasurement ? m : 1;
-        std::vector<double> pos(r * 3 * pm);
-        for (size_t i = 0; i < r; ++i)
+        const size_t pm = fx.positionsPerMeasurement && !general ? m : 1;
+        std::vector<double> pos(fx.receivers.size() * 3 * pm);
+        for (size_t i = 0; i < fx.receivers.size(); ++i)
             for (size_t k = 0; k < pm; ++k) {
-                const Receiver& q = fx.receivers[i];
+                Receiver q = fx.receivers[i];
+                if (fx.rotate) {
+                    const double az = q.azimuthDeg * kPi / 180, el = q.elevationDeg * kPi / 180;
+                    const double d[3] = {std::cos(el) * std::cos(az), std::cos(el) * std::sin(az), std::sin(el)};
+                    double w[3];
+                    for (int c = 0; c < 3; ++c)
+                        w[c] = d[0] * fx.axes[0][c] + d[1] * fx.axes[1][c] + d[2] * fx.axes[2][c];
+                    q.azimuthDeg = std::atan2(w[1], w[0]) * 180 / kPi;
+                    q.elevationDeg = std::asin(std::clamp(w[2], -1.0, 1.0)) * 180 / kPi;
+                }
                 double v[3] = {q.azimuthDeg + (fx.moveInSecondMeasurement && k == 1 ? 5.0 : 0.0), q.elevationDeg,
                                q.radiusM};
                 if (fx.cartesian) {
@@ -125,10 +182,13 @@ protected:
                     v[1] = q.radiusM * std::cos(el) * std::sin(az);
                     v[2] = q.radiusM * std::sin(el);
                 }
-                for (size_t c = 0; c < 3; ++c) pos[(i * 3 + c) * pm + k] = v[c];
+                for (size_t c = 0; c < 3; ++c) pos[general ? i * 3 + c : (i * 3 + c) * pm + k] = v[c];
             }
-        nc_put_var_double(nc, pv, pos.data());
+        if (pv >= 0) nc_put_var_double(nc, pv, pos.data());
         EXPECT_EQ(nc_close(nc), NC_NOERR);
+        if (fx.truncateToHalf) {
+            EXPECT_EQ(truncate(path.c_str(), std::filesystem::file_size(path) / 2), 0);
+        }
         return path;
     }
 
@@ -200,6 +260,49 @@ TEST_F(SofaImport, EveryFaultIsRefusedWithTheVariableOrAttributeNamed) {
          },
          "ReceiverPosition"},
         {"measurement out of range", [](Fixture&) {}, "M", {3, balloon::MeasurementSum::Complex, 1.0}},
+        {"GeneralTF version", [](Fixture& f) { f.sofaConventions = "GeneralTF"; }, "GLOBAL:SOFAConventionsVersion"},
+        {"GeneralTF without SourcePosition",
+         [](Fixture& f) { f.sofaConventions = "GeneralTF", f.version = "2.0", f.writeSourcePosition = false; },
+         "SourcePosition"},
+        {"GeneralTF with two receivers",
+         [](Fixture& f) { f.sofaConventions = "GeneralTF", f.version = "1.0", f.generalReceivers = 2; }, "R"},
+        {"GeneralTF with a measurement chosen", [](Fixture& f) { f.sofaConventions = "GeneralTF", f.version = "2.0"; },
+         "M", {1, balloon::MeasurementSum::Complex, 1.0}},
+        {"GeneralTF with a power sum asked", [](Fixture& f) { f.sofaConventions = "GeneralTF", f.version = "2.0"; },
+         "M", {0, balloon::MeasurementSum::Power, 1.0, true}},
+        {"GeneralTF direction at the source",
+         [](Fixture& f) { f.sofaConventions = "GeneralTF", f.version = "2.0", f.receivers[4].radiusM = 0; },
+         "SourcePosition"},
+        {"value infinite",
+         [](Fixture& f) {
+             f.pressure = [](int, const Receiver& r, double hz) {
+                 return std::complex<double>(1.0, r.elevationDeg < -80 && hz == 250 ? INFINITY : 0.0);
+             };
+         },
+         "Data.Imag"},
+        {"silent in the on-axis direction only",
+         [](Fixture& f) {
+             f.receivers[0] = {0, 0, 2};
+             f.pressure = [](int, const Receiver& r, double) {
+                 return std::complex<double>(r.azimuthDeg == 0 && r.elevationDeg == 0 ? 0.0 : 1.0, 0.0);
+             };
+         },
+         "ReceiverPosition"},
+        {"bins end inside the top band",
+         [](Fixture& f) {
+             f.frequencies.clear();
+             for (double hz = 20; hz <= 9500; hz += 10) f.frequencies.push_back(hz);
+         },
+         "N"},
+        {"truncated file", [](Fixture& f) { f.truncateToHalf = true; }, "file"},
+        {"zero view", [](Fixture& f) { f.view = {0, 0, 0}; }, "SourceView"},
+        {"up along the view", [](Fixture& f) { f.view = {0, 1, 0}, f.up = {0, -3, 0}; }, "SourceUp"},
+        {"view turning between measurements",
+         [](Fixture& f) { f.measurements = 2, f.view = {1, 0, 0}, f.up = {0, 0, 1}, f.secondView = {0, 1, 0}; },
+         "SourceView"},
+        {"spherical view in radians",
+         [](Fixture& f) { f.view = {1.5, 0, 1}, f.viewType = "spherical", f.viewUnits = "radian, radian, metre"; },
+         "SourceView:Units"},
     };
     for (const Case& c : cases) {
         Fixture fx = basic();
@@ -209,7 +312,7 @@ TEST_F(SofaImport, EveryFaultIsRefusedWithTheVariableOrAttributeNamed) {
         std::string error = read.error;
         if (error.empty()) {
             const balloon::ResampleResult r = balloon::resampleToGrid(read.directions, read.energies);
-            if (!r.error.empty()) error = path + ": ReceiverPosition: " + r.error;
+            if (!r.error.empty()) error = path + ": " + read.directionVariable + ": " + r.error;
         }
         EXPECT_EQ(error.rfind(path + ": " + c.where + ": ", 0), 0u) << c.name << ": " << error;
         EXPECT_TRUE(read.error.empty() || read.directions.empty()) << c.name;
@@ -235,7 +338,8 @@ TEST_F(SofaImport, SpellingsFramesAndFrequencyFormsGiveTheSameEnergies) {
     const balloon::ResampleResult resampled = balloon::resampleToGrid(expected.directions, expected.energies);
     EXPECT_NEAR(resampled.onAxisEnergy[10], 6.25, 0.05);
 
-    std::vector<Fixture> variants(5, reference);
+    std::vector<Fixture> variants(6, reference);
+    variants[5].positionWithoutListener = true;
     variants[0].cartesian = true, variants[0].positionType = "cartesian", variants[0].positionUnits = "metre";
     variants[1].positionUnits = "degrees,degrees,meters";
     variants[2].sofaConventions = "GeneralTF", variants[2].version = "2.0";
@@ -251,7 +355,7 @@ TEST_F(SofaImport, SpellingsFramesAndFrequencyFormsGiveTheSameEnergies) {
     for (size_t v = 0; v < variants.size(); ++v) {
         const balloon::SofaDirectivity got = balloon::readSofaDirectivity(write(variants[v], "v.sofa"), {});
         ASSERT_EQ(got.error, "") << v;
-        EXPECT_EQ(got.bandCentreValues, v != 4);
+        EXPECT_EQ(got.bandCentreValues, v != 4) << v;
         ASSERT_EQ(got.energies.size(), expected.energies.size());
         double worst = 0;
         for (size_t i = 0; i < got.energies.size(); ++i) {
@@ -261,6 +365,50 @@ TEST_F(SofaImport, SpellingsFramesAndFrequencyFormsGiveTheSameEnergies) {
                 worst = std::max(worst, std::fabs(got.energies[i][band] / expected.energies[i][band] - 1));
         }
         EXPECT_LT(worst, 1e-9) << v;
+    }
+}
+
+TEST_F(SofaImport, GeneralTFAndARotatedSourceFrameGiveTheSameBalloon) {
+    // Louder toward the source's left and below, so any turn of the frame shows.
+    Fixture reference = basic();
+    reference.pressure = [](int, const Receiver& r, double hz) {
+        const double az = r.azimuthDeg * kPi / 180, el = r.elevationDeg * kPi / 180;
+        const double x = std::cos(el) * std::cos(az), y = std::cos(el) * std::sin(az), z = std::sin(el);
+        return std::complex<double>(1.6 + x + 0.4 * y - 0.3 * z * hz / 10000, 0.0);
+    };
+    auto balloonOf = [&](const Fixture& fx, const char* name) {
+        const balloon::SofaDirectivity read = balloon::readSofaDirectivity(write(fx, name), {});
+        EXPECT_EQ(read.error, "") << name;
+        const balloon::ResampleResult r = balloon::resampleToGrid(read.directions, read.energies);
+        EXPECT_EQ(r.error, "") << name;
+        return r.balloon;
+    };
+    const balloon::Balloon expected = balloonOf(reference, "ref.sofa");
+
+    Fixture general = reference;
+    general.sofaConventions = "GeneralTF", general.version = "2.0";
+    EXPECT_EQ(balloonOf(general, "general.sofa"), expected);
+
+    // The source faces +y (view at azimuth 90), its left is then -x.
+    Fixture turned = reference;
+    turned.view = {90, 0, 1}, turned.viewType = "spherical", turned.viewUnits = "degree, degree, metre";
+    turned.rotate = true;
+    const double turnedAxes[3][3] = {{0, 1, 0}, {-1, 0, 0}, {0, 0, 1}};
+    std::copy(&turnedAxes[0][0], &turnedAxes[0][0] + 9, &turned.axes[0][0]);
+    // The source lies on its side: its up is +y, its left -z; up not at
+    // right angles to the view is made so.
+    Fixture onItsSide = reference;
+    onItsSide.view = {2, 0, 0}, onItsSide.up = {0.5, 1, 0}, onItsSide.rotate = true;
+    const double sideAxes[3][3] = {{1, 0, 0}, {0, 0, -1}, {0, 1, 0}};
+    std::copy(&sideAxes[0][0], &sideAxes[0][0] + 9, &onItsSide.axes[0][0]);
+    Fixture sideGeneral = onItsSide;
+    sideGeneral.sofaConventions = "GeneralTF", sideGeneral.version = "1.0";
+    for (const Fixture* fx : {&turned, &onItsSide, &sideGeneral}) {
+        const balloon::Balloon got = balloonOf(*fx, "rotated.sofa");
+        ASSERT_EQ(got.size(), expected.size());
+        double worst = 0;
+        for (size_t i = 0; i < got.size(); ++i) worst = std::max(worst, std::fabs(double(got[i]) - expected[i]));
+        EXPECT_LT(worst, 0.01) << fx - &turned;
     }
 }
 
@@ -281,6 +429,8 @@ TEST_F(SofaImport, MeasurementsAreSelectedOrSummedAsAsked) {
     EXPECT_NEAR(complexSum.energies[0][15], 0.0, 1e-9);
     EXPECT_NEAR(powerSum.energies[0][15], 2 * atOneMetre, 1e-9);
     EXPECT_NEAR(second.energies[0][15], atOneMetre, 1e-9);
+    EXPECT_EQ(complexSum.combination + "; " + powerSum.combination + "; " + second.combination,
+              "complex sum of 2 measurements; power sum of 2 measurements; measurement 2 of 2");
 }
 
 TEST_F(SofaImport, ALobeAtAzimuthPlus30LandsOnTheLeftMeridian) {
