@@ -7,11 +7,16 @@
 
 namespace models {
 
-inline constexpr float kKtr2OnAxisLevelDb[kBandCount] = {
+inline constexpr float kKtr2OnAxisLevelDb[kBandCount] =
+#if MODEL_IMPORTED_TABLES_KTR
+    MODEL_IMPORTED_ON_AXIS_DB_KTR;
+#else
+{
     130.0f, 130.0f, 130.0f, 130.0f, 130.0f, 130.5f, 131.0f,
     131.5f, 132.0f, 132.5f, 133.0f, 133.0f, 133.0f, 133.0f,
     133.0f, 133.0f, 133.0f, 133.0f, 133.0f, 133.0f, 133.0f,
 };
+#endif
 
 inline constexpr ModelDefinition kKtr2{
     .displayName = KTR2_DISPLAY_NAME,

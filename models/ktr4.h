@@ -7,11 +7,16 @@
 
 namespace models {
 
-inline constexpr float kKtr4OnAxisLevelDb[kBandCount] = {
+inline constexpr float kKtr4OnAxisLevelDb[kBandCount] =
+#if MODEL_IMPORTED_TABLES_KTR
+    MODEL_IMPORTED_ON_AXIS_DB_KTR;
+#else
+{
     136.0f, 136.0f, 136.0f, 136.0f, 136.0f, 133.0f, 133.0f,
     133.0f, 133.0f, 133.0f, 133.0f, 133.0f, 135.0f, 135.0f,
     135.0f, 135.0f, 135.0f, 135.0f, 135.0f, 135.0f, 135.0f,
 };
+#endif
 
 inline constexpr ModelDefinition kKtr4{
     .displayName = KTR4_DISPLAY_NAME,

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "tests/placeholder_data.h"
 #include "acoustics/model_data.h"
 #include "models/ktr2.h"
 #include "models/ktr4.h"
@@ -41,6 +42,7 @@ TEST(ModelTables, KindCounts) {
 }
 
 TEST(ModelTables, OnAxisLevelsFollowThePublishedRuns) {
+    SKIP_UNLESS_PLACEHOLDER_DATA();
     expectLevels(kKtr2, 0, {{1, 5, 130.0f}, {6, 6, 130.5f}, {7, 7, 131.0f}, {8, 8, 131.5f}, {9, 9, 132.0f},
                             {10, 10, 132.5f}, {11, 21, 133.0f}});
     expectLevels(kKtr4, 0, {{1, 5, 136.0f}, {6, 12, 133.0f}, {13, 21, 135.0f}});
@@ -50,6 +52,7 @@ TEST(ModelTables, OnAxisLevelsFollowThePublishedRuns) {
 }
 
 TEST(ModelTables, DirectivityFactors) {
+    SKIP_UNLESS_PLACEHOLDER_DATA();
     // Every published factor, typed in again one band to a row: ktr2 and
     // ktr4, then the qspan kinds QSA, QSB and QSC.
     constexpr float kPublished[kBandCount][4] = {
@@ -118,6 +121,7 @@ TEST(ModelTables, BalloonAccessorsIndexOneContiguousArray) {
 }
 
 TEST(ModelTables, DeliverablesShareWhatThePublishedDataShares) {
+    SKIP_UNLESS_PLACEHOLDER_DATA();
     EXPECT_EQ(balloonBlock(kKtr2, 0, 0), balloonBlock(kKtr4, 0, 0));
     EXPECT_NE(balloonBlock(kQspan, 0, 0), balloonBlock(kQspan, 1, 0));
     EXPECT_NE(balloonBlock(kQspan, 1, 0), balloonBlock(kQspan, 2, 0));
@@ -125,10 +129,10 @@ TEST(ModelTables, DeliverablesShareWhatThePublishedDataShares) {
 
 TEST(ModelTables, KindsOutsideTheModelReadTheNearestKind) {
     EXPECT_EQ(balloonBlock(kKtr4, 2, 5), balloonBlock(kKtr4, 0, 5));
-    EXPECT_EQ(onAxisLevelDb(kKtr4, 1, 0), 136.0f);
+    EXPECT_EQ(onAxisLevelDb(kKtr4, 1, 0), onAxisLevelDb(kKtr4, 0, 0));
     EXPECT_EQ(balloonBlock(kQspan, -1, 3), balloonBlock(kQspan, 0, 3));
     EXPECT_EQ(balloonBlock(kQspan, 3, 3), balloonBlock(kQspan, 2, 3));
-    EXPECT_EQ(directivityFactor(kQspan, 7, 20), 40.269f);
+    EXPECT_EQ(directivityFactor(kQspan, 7, 20), directivityFactor(kQspan, 2, 20));
 }
 
 TEST(ModelTables, ValidBandsAndResolutionText) {

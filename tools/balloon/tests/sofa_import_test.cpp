@@ -9,7 +9,9 @@
 #include <cmath>
 #include <complex>
 #include <cstdlib>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,6 +20,7 @@
 #include "tools/balloon/balloon_io.h"
 #include "tools/balloon/sofa_reader.h"
 #include "tools/balloon/sphere_resample.h"
+#include "tools/host/plugin_library.h"
 
 namespace {
 
@@ -481,6 +484,73 @@ TEST_F(SofaImport, TheCommandWritesBalloonAndTablesOrNothing) {
     EXPECT_EQ(b[acoustics::balloonIndex(4, 7, 0)], 0.0f);
     EXPECT_EQ(b[acoustics::balloonIndex(4, 10, 9)], b[acoustics::balloonIndex(4, 62, 9)]);  // --mirror
     EXPECT_EQ(std::system(("test -s '" + dir_ + "/accepted/qsb.tables.txt'").c_str()), 0);
+}
+
+// From the measurement file to the plug-in: the import's balloon and tables
+// go into a build of ktr4 made from them, and a seat on the side of the
+// measured lobe hears it through the exports, where the plug-in's own
+// direction angles put that side.
+TEST_F(SofaImport, TheImportedDataReachThePlugInThroughItsExports) {
+    Fixture fx = basic();
+    fx.receivers = spiralReceivers(1500, 1.0);
+    fx.pressure = [](int, const Receiver& r, double) {
+        const double az = r.azimuthDeg * kPi / 180, el = r.elevationDeg * kPi / 180;
+        const double lobe = std::cos(el) * std::cos(az - 30 * kPi / 180);
+        const double x = std::cos(el) * std::cos(az);
+        return std::complex<double>(std::max(x, 0.2) + 4 * std::pow(std::max(lobe, 0.0), 40), 0.0);
+    };
+    const std::string file = write(fx), data = dir_ + "/data", build = dir_ + "/build";
+    std::filesystem::create_directories(data);
+    for (const char* kind : {"KTR", "QSA", "QSB", "QSC"}) {
+        ASSERT_EQ(std::system(("'" BALLOON_EXE "' import-sofa '" + file + "' '" + data + "' --kind " + kind +
+                               " > '" + data + "/import.log' 2>&1")
+                                  .c_str()),
+                  0)
+            << kind;
+    }
+    const std::string cmake = "'" CMAKE_EXE "'";
+    ASSERT_EQ(std::system((cmake + " -S '" PROJECT_SOURCE "' -B '" + build +
+                           "' -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DMODEL_DATA_DIR='" + data +
+                           "' > '" + build + ".log' 2>&1 && " + cmake + " --build '" + build +
+                           "' --target ktr4 -j 2 >> '" + build + ".log' 2>&1")
+                              .c_str()),
+              0)
+        << "see " << build << ".log";
+
+    std::string error;
+    const auto plugin = host::PluginLibrary::open(build + "/bin/ktr4.so", error);
+    ASSERT_NE(plugin, nullptr) << error;
+    ASSERT_EQ(plugin->CI_GetFreeID(), 1);
+    std::ifstream tables(data + "/ktr.tables.txt");
+    std::string line;
+    std::getline(tables, line);  // heading
+    for (int32_t band = 1; band <= acoustics::kBandCount; ++band) {
+        double hz = 0, onAxisDb = 0, q = 0;
+        ASSERT_TRUE(std::getline(tables, line));
+        std::sscanf(line.c_str(), "%lf %lf %lf", &hz, &onAxisDb, &q);
+        float level = 0, factor = 0;
+        plugin->CI_GetCompSPL1m(1, band, &level);
+        plugin->CI_GetCompDirectivity(1, band, &factor);
+        EXPECT_NEAR(level, onAxisDb, 1e-3) << hz;
+        EXPECT_NEAR(factor, q, 1e-4 * q) << hz;
+    }
+
+    // Cell 1 of an unturned array at the origin faces -y; seats 10 m away at
+    // 30 degrees to its left (+x, seen from behind it) and to its right.
+    const float origin[3] = {0, 0, 0};
+    plugin->CI_SetLspkAngles3fv(origin);
+    plugin->CI_SetLspkPosition3fv(origin);
+    auto levelAt = [&](float x) {
+        const float seat[3] = {x * 5.0f, -8.660254f, 0.0f};
+        plugin->CI_SetSeatPosition3fv(seat);
+        float levels[21], phases[21], time = 0;
+        plugin->CI_GetCompFR(1, levels, phases, &time);
+        return levels[10];  // 1 kHz
+    };
+    const float left = levelAt(1.0f), right = levelAt(-1.0f);
+    // The lobe is 4 times the pressure of the rest: some 14 dB above the
+    // other side.
+    EXPECT_GT(left - right, 10.0f) << "left " << left << " dB, right " << right << " dB";
 }
 
 }  // namespace
