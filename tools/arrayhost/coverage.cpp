@@ -10,7 +10,7 @@
 
 namespace arrayhost {
 
-SeatResult measureSeat(const Session& session, const Vec3& seatM, double speedOfSoundMPerS) {
+SeatResult measureSeat(const Session& session, const Vec3& seatM, double speedOfSoundMPerS, CoherentMode mode) {
     SeatResult result;
     result.seatM = seatM;
     result.arrayDistanceM = session.setSeat(seatM);
@@ -18,7 +18,7 @@ SeatResult measureSeat(const Session& session, const Vec3& seatM, double speedOf
     result.cells.resize(size_t(session.cellCount()));
     result.refusedCalls = session.respond(result.poses.data(), result.cells.data());
     result.powerDb = sumByPower(result.cells.data(), session.cellCount());
-    result.coherentDb = CoherentSum(speedOfSoundMPerS)(result.cells.data(), session.cellCount());
+    result.coherentDb = CoherentSum(speedOfSoundMPerS, mode)(result.cells.data(), session.cellCount());
     return result;
 }
 
@@ -84,7 +84,7 @@ CoverageMap sweepAudience(const Session& session, const Scenario& scenario, Swee
     const int cells = session.cellCount();
     std::vector<CellPose> poses(static_cast<size_t>(cells));
     std::vector<CellResponse> responses(static_cast<size_t>(cells));
-    const CoherentSum coherent(scenario.speedOfSoundMPerS);
+    const CoherentSum coherent(scenario.speedOfSoundMPerS, scenario.coherentSum);
     const long seats = long(plane.columns()) * long(plane.rows());
     std::unique_ptr<ProgressBar> progress;
     if (showProgress) progress = std::make_unique<ProgressBar>(seats);

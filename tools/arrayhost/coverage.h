@@ -20,7 +20,7 @@ struct SeatResult {
     BandValues powerDb{}, coherentDb{};
 };
 
-SeatResult measureSeat(const Session& session, const Vec3& seatM, double speedOfSoundMPerS);
+SeatResult measureSeat(const Session& session, const Vec3& seatM, double speedOfSoundMPerS, CoherentMode mode);
 
 // Levels over the audience grid in layers: per map band its coherent and
 // power sums, then the A-weighted broadband level of both sums.

@@ -5,9 +5,12 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "tools/arrayhost/coverage.h"
+#include "tools/arrayhost/design.h"
 #include "tools/arrayhost/plots.h"
 #include "tools/arrayhost/report.h"
 #include "tools/arrayhost/scenario.h"
@@ -22,6 +25,7 @@ constexpr int kBadInput = 1, kPluginFailed = 2, kOutputFailed = 3;
 
 constexpr const char* kUsage =
     "usage: arrayhost [SCENARIO] [--plugin NAME|PATH] [--out DIR] [--no-images] [--quiet]\n"
+    "       arrayhost --design [SCENARIO] [--slope 0|-1.5|-3] [--plugin NAME|PATH] [--out DIR] [--quiet]\n"
     "       arrayhost --default-scenario\n"
     "Runs SCENARIO (a text file; without one, the built-in default) through a plug-in\n"
     "the way the host program does, prints a report and writes maps, a side view,\n"
@@ -30,11 +34,15 @@ constexpr const char* kUsage =
     "                      overrides the scenario's `plugin`\n"
     "  --no-images         report only\n"
     "  --quiet             no progress bar\n"
+    "  --design            choose splays (and kinds) for an even level along the\n"
+    "                      scenario's audience_line; writes arrayhost-design.txt\n"
+    "  --slope DB          the design's target level change per doubling of distance\n"
     "  --default-scenario  print the built-in scenario and stop\n";
 
 struct Options {
     std::string scenarioPath, plugin, outDir = "arrayhost-output";
-    bool images = true, progress = true;
+    bool images = true, progress = true, design = false;
+    double slopeDbPerDoubling = 0;
 };
 
 std::string fileLabel(const std::string& name) {
@@ -81,6 +89,57 @@ private:
     bool ok_ = true;
 };
 
+int runDesign(const Options& options, Scenario scenario) {
+    if (!scenario.audienceLine) {
+        std::fprintf(stderr, "arrayhost: %saudience_line: missing: --design needs an audience line\n",
+                     scenario.where("audience_line").c_str());
+        return kBadInput;
+    }
+    const models::ModelDefinition* model = modelOf(scenario.plugin);
+    if (model == nullptr) {
+        std::fprintf(stderr, "arrayhost: --design knows the dialog rules of %s only, not of %s\n",
+                     host::productNames(", ").c_str(), scenario.plugin.c_str());
+        return kBadInput;
+    }
+    std::string error;
+    auto session = Session::open(scenario.plugin, error);
+    if (!session) {
+        std::fprintf(stderr, "arrayhost: %s\n", error.c_str());
+        return kPluginFailed;
+    }
+    if (!session->setUp(scenario, error)) {
+        std::fprintf(stderr, "arrayhost: %s\n", error.c_str());
+        return kBadInput;
+    }
+    DesignOptions designOptions;
+    designOptions.slopeDbPerDoubling = options.slopeDbPerDoubling;
+    designOptions.showProgress = options.progress;
+    Designer designer(*session, scenario, *model, designOptions);
+    const DesignResult result = designer.run();
+    std::string report = "arrayhost --design: " + scenario.source + "\n\n" + formatDesign(result, designOptions, scenario);
+    std::fputs(report.c_str(), stdout);
+
+    std::string text = defaultScenarioText();
+    if (!options.scenarioPath.empty()) {
+        std::ifstream in(options.scenarioPath, std::ios::binary);
+        std::ostringstream all;
+        all << in.rdbuf();
+        text = all.str();
+    }
+    const std::vector<uint8_t> blob =
+        makeSetupBlob(session->blobFormat(), result.chosen.splaysDeg, result.chosen.kinds);
+    std::error_code fsError;
+    std::filesystem::create_directories(options.outDir, fsError);
+    Output out(options.outDir);
+    if (fsError) return out.fail("cannot create " + options.outDir + ": " + fsError.message()), kOutputFailed;
+    out.text(designedScenarioText(text, scenario, result.chosen, blob), "arrayhost-design.txt");
+    if (out.ok()) out.text(std::string(blob.begin(), blob.end()), "arrayhost-design-blob.bin");
+    if (!out.ok()) return kOutputFailed;
+    std::printf("Written:\n  %s\n  %s\n", out.path("arrayhost-design.txt").c_str(),
+                out.path("arrayhost-design-blob.bin").c_str());
+    return 0;
+}
+
 int run(const Options& options) {
     ScenarioError scenarioError;
     std::optional<Scenario> loaded = options.scenarioPath.empty()
@@ -92,6 +151,7 @@ int run(const Options& options) {
     }
     Scenario scenario = *loaded;
     if (!options.plugin.empty()) scenario.plugin = options.plugin;
+    if (options.design) return runDesign(options, scenario);
 
     std::string error;
     auto session = Session::open(scenario.plugin, error);
@@ -114,7 +174,7 @@ int run(const Options& options) {
     std::string more;
     long refusedCalls = 0;
     if (scenario.seatM) {
-        const SeatResult seat = measureSeat(*session, *scenario.seatM, scenario.speedOfSoundMPerS);
+        const SeatResult seat = measureSeat(*session, *scenario.seatM, scenario.speedOfSoundMPerS, scenario.coherentSum);
         refusedCalls += seat.refusedCalls;
         more += formatSeat(seat, scenario.speedOfSoundMPerS) + "\n";
     }
@@ -150,10 +210,14 @@ int run(const Options& options) {
                 labels.markers.push_back({scenario.seatM->x, scenario.seatM->y, "seat"});
             }
             const char* sumText = scenario.mapSum == MapSum::Coherent ? "coherent sum" : "power sum";
+            const char* sumDetail = scenario.mapSum != MapSum::Coherent ? ""
+                                    : scenario.coherentSum == CoherentMode::BandAverage
+                                        ? ", band-averaged"
+                                        : ", at band centres";
             char where[160];
-            std::snprintf(where, sizeof where, "%d cells hung at %.1f m, seats at %.1f m, grid %g m",
+            std::snprintf(where, sizeof where, "%d cells hung at %.1f m, seats at %.1f m, grid %g m%s",
                           scenario.cellCount(), scenario.arrayPositionM.z, scenario.audience->heightM,
-                          scenario.audience->resolutionM);
+                          scenario.audience->resolutionM, sumDetail);
             for (size_t k = 0; k < map->bands().size(); ++k) {
                 const std::string band = bandLabel(map->bands()[k]);
                 labels.title = product + ": " + band + ", " + sumText;
@@ -215,6 +279,16 @@ int main(int argc, char** argv) {
             options.outDir = value("--out");
         } else if (arg == "--no-images") {
             options.images = false;
+        } else if (arg == "--design") {
+            options.design = true;
+        } else if (arg == "--slope") {
+            const std::string slope = value("--slope");
+            if (slope != "0" && slope != "-1.5" && slope != "-3") {
+                std::fprintf(stderr, "arrayhost: --slope takes 0, -1.5 or -3 (dB per doubling), not %s\n",
+                             slope.c_str());
+                return kBadInput;
+            }
+            options.slopeDbPerDoubling = std::strtod(slope.c_str(), nullptr);
         } else if (arg == "--quiet") {
             options.progress = false;
         } else if (!arg.empty() && arg[0] == '-') {

@@ -26,6 +26,7 @@ array_position = 0 0 10
 array_angles = 0 -10 0
 seat = 0 -20 1.2
 audience = -15 -40 15 0 1.2
+audience_line = 0 0 1.2; 0 -40 1.2
 resolution = 0.2
 map_bands = 250 1000 4000
 map_sum = coherent
@@ -37,6 +38,17 @@ std::string trim(const std::string& s) {
     if (first == std::string::npos) return {};
     const auto last = s.find_last_not_of(" \t\r");
     return s.substr(first, last - first + 1);
+}
+
+// Parts between separators, empty ones included so that `;;` is caught.
+std::vector<std::string> split(const std::string& s, char separator) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (size_t at; (at = s.find(separator, start)) != std::string::npos; start = at + 1) {
+        out.push_back(s.substr(start, at - start));
+    }
+    out.push_back(s.substr(start));
+    return out;
 }
 
 std::vector<std::string> words(const std::string& s) {
@@ -213,6 +225,34 @@ private:
             plane.yMaxM = v[3];
             plane.heightM = v[4];
             s.audience = plane;
+        } else if (key == "audience_line") {
+            AudienceLine line;
+            int points = 0;
+            for (const std::string& segmentText : split(value, '|')) {
+                std::vector<Vec3> segment;
+                for (const std::string& pointText : split(segmentText, ';')) {
+                    segment.push_back(vec3(pointText, "x y z of a point in metres"));
+                    ++points;
+                }
+                if (segment.size() < 2) {
+                    fail("a segment needs at least 2 points, `x y z; x y z`, found " +
+                         std::to_string(segment.size()));
+                }
+                for (size_t i = 1; i < segment.size(); ++i) {
+                    const Vec3& a = segment[i - 1];
+                    const Vec3& b = segment[i];
+                    if (a.x == b.x && a.y == b.y && a.z == b.z) {
+                        const size_t number = size_t(points) - segment.size() + i + 1;
+                        fail("point " + std::to_string(number) + " repeats the one before it");
+                    }
+                }
+                line.segments.push_back(segment);
+            }
+            if (points < kFewestAudienceLinePoints || points > kMostAudienceLinePoints) {
+                fail("expected " + std::to_string(kFewestAudienceLinePoints) + " to " +
+                     std::to_string(kMostAudienceLinePoints) + " points, found " + std::to_string(points));
+            }
+            s.audienceLine = line;
         } else if (key == "resolution") {
             resolutionM_ = single(value, "grid step in metres");
             if (!(resolutionM_ > 0)) fail("the grid step must be above 0 m");
@@ -231,6 +271,14 @@ private:
                 s.mapSum = MapSum::Power;
             } else {
                 fail("expected `coherent` or `power`, found `" + value + "`");
+            }
+        } else if (key == "coherent_sum") {
+            if (value == "band") {
+                s.coherentSum = CoherentMode::BandAverage;
+            } else if (value == "centre") {
+                s.coherentSum = CoherentMode::CentreOnly;
+            } else {
+                fail("expected `band` or `centre`, found `" + value + "`");
             }
         } else if (key == "map_range") {
             s.mapRangeDb = single(value, "dB");
@@ -265,6 +313,23 @@ private:
                                 std::to_string(kMaxCells) + " cells");
         }
         if (!s.seatM && !s.audience) failAt("seat", "missing: give a seat, an audience plane, or both");
+        if (s.audienceLine) {
+            // The array's vertical plane holds its position and its horizontal
+            // aim, (sin a, -cos a, 0) for a first angle a about z.
+            const double a = s.arrayAnglesDeg.x * 3.14159265358979323846 / 180.0;
+            const double nx = std::cos(a), ny = std::sin(a);
+            int point = 0;
+            for (const auto& segment : s.audienceLine->segments) {
+                for (const Vec3& p : segment) {
+                    ++point;
+                    const double offM = (p.x - s.arrayPositionM.x) * nx + (p.y - s.arrayPositionM.y) * ny;
+                    if (std::fabs(offM) > kAudienceLinePlaneToleranceM) {
+                        failAt("audience_line", "point " + std::to_string(point) + " lies " + formatNumber(offM) +
+                                                    " m off the array's vertical plane");
+                    }
+                }
+            }
+        }
         if (s.keyLines.count("resolution") != 0 && !s.audience) {
             failAt("resolution", "given without an audience plane");
         }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tools/arrayhost/bands.h"
+#include "tools/arrayhost/summation.h"
 #include "tools/host/product.h"
 
 namespace arrayhost {
@@ -40,6 +41,16 @@ struct AudiencePlane {
     Vec3 point(int column, int row) const;
 };
 
+// Seats along a line in the array's vertical plane, seat height included:
+// one or more segments, each a polyline of at least two points, with gaps
+// between segments (aisles, a balcony front).
+struct AudienceLine {
+    std::vector<std::vector<Vec3>> segments;
+};
+inline constexpr int kFewestAudienceLinePoints = 2, kMostAudienceLinePoints = 16;
+// How far a point may lie off the array's vertical plane.
+inline constexpr double kAudienceLinePlaneToleranceM = 0.05;
+
 struct Filter {
     BandValues gainsDb{};
     BandValues phasesDeg{};
@@ -60,8 +71,10 @@ struct Scenario {
     std::optional<Filter> filter;
     std::optional<Vec3> seatM;
     std::optional<AudiencePlane> audience;
+    std::optional<AudienceLine> audienceLine;
     std::vector<int> mapBands;   // band indices drawn as maps besides the broadband one
     MapSum mapSum = MapSum::Coherent;
+    CoherentMode coherentSum = CoherentMode::BandAverage;
     double mapRangeDb = 30.0;    // span of the colour scale below the map's maximum
     std::map<std::string, int> keyLines;  // line of each key given, for later complaints
 

@@ -128,6 +128,7 @@ bool Session::setUp(const Scenario& s, std::string& error) {
         error = s.where("kinds") + "kinds: the cells of this plug-in carry no cabinet kind";
         return false;
     }
+    format_ = *format;
     const std::vector<uint8_t> blob = makeSetupBlob(*format, s.splaysDeg, s.kinds);
     if (p.IP_SetValue(1, blob.data()) != 0) {
         error = s.where("cells") + "cells: the plug-in refused the setup of " + std::to_string(s.cellCount()) +
@@ -155,6 +156,11 @@ bool Session::setUp(const Scenario& s, std::string& error) {
         return false;
     }
     return true;
+}
+
+bool Session::applyCells(const std::vector<double>& splaysDeg, const std::vector<int>& kinds) const {
+    const std::vector<uint8_t> blob = makeSetupBlob(format_, splaysDeg, kinds);
+    return library_->IP_SetValue(1, blob.data()) == 0 && library_->CI_GetComponents() == int(splaysDeg.size());
 }
 
 std::vector<CellPose> Session::cellPoses() const {

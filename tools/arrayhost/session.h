@@ -10,6 +10,7 @@
 
 #include "geometry/mesh_records.h"
 #include "tools/arrayhost/scenario.h"
+#include "tools/arrayhost/setup_blob.h"
 #include "tools/arrayhost/summation.h"
 #include "tools/host/plugin_library.h"
 
@@ -54,6 +55,11 @@ public:
     // Complaints name the scenario line they concern.
     bool setUp(const Scenario& scenario, std::string& error);
 
+    // Hands the current instance a new setup of the same cell count, in the
+    // blob format learnt at setUp; false when the plug-in refuses it.
+    bool applyCells(const std::vector<double>& splaysDeg, const std::vector<int>& kinds) const;
+    const BlobFormat& blobFormat() const { return format_; }
+
     int cellCount() const { return cellCount_; }
     std::vector<CellPose> cellPoses() const;
 
@@ -72,6 +78,7 @@ private:
     std::unique_ptr<host::PluginLibrary> library_;
     int instance_ = -1;
     int cellCount_ = 0;
+    BlobFormat format_;
 };
 
 }  // namespace arrayhost

@@ -7,6 +7,13 @@
 // r_c the cell's own distance to the seat (CI_GetCompDistance) and c0 the
 // speed of sound. The propagation time CI_GetCompFR reports is one per array,
 // taken from the array position, so it cannot tell the cells apart.
+//
+// One frequency per band shows that frequency's interference pattern, which
+// a third of an octave of programme material smears out. The band average
+// instead sums coherently at kBandAverageFrequencies frequencies spread
+// evenly (linearly) across the band's base-ten edges, fm 10^(-1/20) to
+// fm 10^(1/20) around the exact midband fm = 1000 10^((i-10)/10) Hz, and
+// averages the energies of those sums.
 #pragma once
 
 #include <array>
@@ -31,13 +38,26 @@ double powerToDb(double power);
 
 BandValues sumByPower(const CellResponse* cells, int count);
 
+enum class CoherentMode { BandAverage, CentreOnly };
+
+inline constexpr int kBandAverageFrequencies = 8;
+
+// The frequencies the band average sums at in band `band`, lowest first.
+std::array<double, kBandAverageFrequencies> bandAverageFrequenciesHz(int band);
+
 class CoherentSum {
 public:
-    explicit CoherentSum(double speedOfSoundMPerS);
+    CoherentSum(double speedOfSoundMPerS, CoherentMode mode);
     BandValues operator()(const CellResponse* cells, int count) const;
 
 private:
-    BandValues cyclesPerMetre_{};  // f/c0 per band
+    BandValues centreOnly(const CellResponse* cells, int count) const;
+    BandValues bandAverage(const CellResponse* cells, int count) const;
+
+    CoherentMode mode_;
+    BandValues cyclesPerMetre_{};       // f/c0 per band at the nominal centre
+    BandValues firstCyclesPerMetre_{};  // the band average's lowest frequency over c0
+    BandValues stepCyclesPerMetre_{};   // its spacing over c0
 };
 
 // Broadband level of 21 band levels: their energy sum after A-weighting, dB(A).

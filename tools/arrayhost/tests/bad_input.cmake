@@ -21,3 +21,7 @@ expect_refusal(1 "qspan.txt:[0-9]+: kinds: the cells of this plug-in carry no ca
                --plugin ktr4 ${EXAMPLES_DIR}/qspan.txt)
 expect_refusal(2 "no-such-plugin" --plugin no-such-plugin.dll)
 expect_refusal(1 "unknown option --colour" --colour)
+expect_refusal(1 "bad-audience-line.txt:7: audience_line: point 2 lies 3 m off the array's vertical plane"
+               ${SCENARIO_DIR}/bad-audience-line.txt)
+expect_refusal(1 "qspan.txt: audience_line: missing: --design needs an audience line"
+               --design ${EXAMPLES_DIR}/qspan.txt)

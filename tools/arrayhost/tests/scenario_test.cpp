@@ -87,6 +87,13 @@ TEST(Scenario, EveryKeyLandsInItsField) {
     EXPECT_EQ(s.mapBands, (std::vector<int>{1, 13}));  // 125 Hz and 2 kHz
     EXPECT_EQ(s.mapSum, MapSum::Power);
     EXPECT_DOUBLE_EQ(s.mapRangeDb, 24);
+    EXPECT_EQ(s.coherentSum, CoherentMode::CentreOnly);
+    ASSERT_TRUE(s.audienceLine.has_value());
+    ASSERT_EQ(s.audienceLine->segments.size(), 2u);
+    ASSERT_EQ(s.audienceLine->segments[1].size(), 2u);
+    EXPECT_DOUBLE_EQ(s.audienceLine->segments[0][1].z, 1.5);
+    EXPECT_DOUBLE_EQ(s.audienceLine->segments[1][0].y, -15.52);
+    EXPECT_DOUBLE_EQ(s.audienceLine->segments[1][1].z, 4.5);
     EXPECT_EQ(s.keyLines.at("plugin"), 3);
     EXPECT_EQ(s.where("kinds"), std::string(ARRAYHOST_SCENARIO_DIR) + "/every-key.txt:9: ");
 }
@@ -98,6 +105,8 @@ TEST(Scenario, DefaultsForKeysLeftOut) {
     EXPECT_TRUE(s.kinds.empty());
     EXPECT_FALSE(s.filter.has_value());
     EXPECT_FALSE(s.audience.has_value());
+    EXPECT_FALSE(s.audienceLine.has_value());
+    EXPECT_EQ(s.coherentSum, CoherentMode::BandAverage);
     // One filter row given: the other stays at the plug-in's default 0.
     const Scenario f = parseOk(kBase + "filter_phases = 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21\n");
     ASSERT_TRUE(f.filter.has_value());
@@ -172,6 +181,23 @@ TEST(Scenario, BadInputNamesLineKeyAndReason) {
         {kBase + "map_bands = 1000 1100\n", 4, "map_bands", "1100 Hz is not a band centre"},
         {kBase + "map_sum = complex\n", 4, "map_sum", "expected `coherent` or `power`"},
         {kBase + "map_range = 1\n", 4, "map_range", "outside 3 to 120 dB"},
+        {kBase + "coherent_sum = both\n", 4, "coherent_sum", "expected `band` or `centre`"},
+        {kBase + "audience_line = 0 -5 1.2\n", 4, "audience_line", "at least 2 points"},
+        {kBase + "audience_line = 0 -5 1.2; 0 -9 1.2 | 0 -12 1.2\n", 4, "audience_line", "at least 2 points"},
+        {kBase + "audience_line = 0 -5 1.2;; 0 -9 1.2\n", 4, "audience_line", "expected 3 numbers"},
+        {kBase + "audience_line = 0 -5; 0 -9 1.2\n", 4, "audience_line", "expected 3 numbers"},
+        {kBase + "audience_line = 0 -5 1.2; 0 -5 1.2\n", 4, "audience_line", "point 2 repeats"},
+        {kBase + "audience_line = " + [] {
+             std::string points;
+             for (int i = 0; i < 17; ++i) points += (i ? "; 0 -" : "0 -") + std::to_string(i + 1) + " 1.2";
+             return points;
+         }() + "\n",
+         4, "audience_line", "2 to 16 points, found 17"},
+        // Off the vertical plane through the array's aim: x = 0 straight
+        // ahead; turned by 90 degrees the array aims along +x.
+        {kBase + "audience_line = 0 -5 1.2; 0.2 -9 1.2\n", 4, "audience_line", "point 2 lies 0.2 m off"},
+        {kBase + "array_angles = 90 -5 0\naudience_line = 0 -5 1.2; 0 -9 1.2\n", 5, "audience_line",
+         "point 1 lies -5 m off"},
     };
     for (const BadCase& c : cases) {
         ScenarioError error;
