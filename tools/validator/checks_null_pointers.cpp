@@ -126,7 +126,6 @@ bool pointersUnused(const std::string& name) {
     return false;
 }
 
-
 }  // namespace
 
 void checkNullPointers(Context& context) {

@@ -195,6 +195,20 @@ protected:
         return path;
     }
 
+    // A narrow lobe toward SOFA azimuth +30 degrees, elevation 0, four times
+    // the pressure of the rest.
+    static Fixture lobeAtAzimuth30() {
+        Fixture fx = basic();
+    fx.receivers = spiralReceivers(1500, 1.0);
+    fx.pressure = [](int, const Receiver& r, double) {
+        const double az = r.azimuthDeg * kPi / 180, el = r.elevationDeg * kPi / 180;
+        const double lobe = std::cos(el) * std::cos(az - 30 * kPi / 180);
+        const double x = std::cos(el) * std::cos(az);
+        return std::complex<double>(std::max(x, 0.2) + 4 * std::pow(std::max(lobe, 0.0), 40), 0.0);
+    };
+        return fx;
+    }
+
     static Fixture basic() {
         Fixture fx;
         fx.frequencies = bandCentres();
@@ -437,15 +451,7 @@ TEST_F(SofaImport, MeasurementsAreSelectedOrSummedAsAsked) {
 }
 
 TEST_F(SofaImport, ALobeAtAzimuthPlus30LandsOnTheLeftMeridian) {
-    // A narrow lobe toward SOFA azimuth +30 degrees, elevation 0.
-    Fixture fx = basic();
-    fx.receivers = spiralReceivers(1500, 1.0);
-    fx.pressure = [](int, const Receiver& r, double) {
-        const double az = r.azimuthDeg * kPi / 180, el = r.elevationDeg * kPi / 180;
-        const double lobe = std::cos(el) * std::cos(az - 30 * kPi / 180);
-        const double x = std::cos(el) * std::cos(az);
-        return std::complex<double>(std::max(x, 0.2) + 4 * std::pow(std::max(lobe, 0.0), 40), 0.0);
-    };
+    const Fixture fx = lobeAtAzimuth30();
     const auto read = balloon::readSofaDirectivity(write(fx), {});
     ASSERT_EQ(read.error, "");
     const balloon::ResampleResult r = balloon::resampleToGrid(read.directions, read.energies);
@@ -491,14 +497,7 @@ TEST_F(SofaImport, TheCommandWritesBalloonAndTablesOrNothing) {
 // measured lobe hears it through the exports, where the plug-in's own
 // direction angles put that side.
 TEST_F(SofaImport, TheImportedDataReachThePlugInThroughItsExports) {
-    Fixture fx = basic();
-    fx.receivers = spiralReceivers(1500, 1.0);
-    fx.pressure = [](int, const Receiver& r, double) {
-        const double az = r.azimuthDeg * kPi / 180, el = r.elevationDeg * kPi / 180;
-        const double lobe = std::cos(el) * std::cos(az - 30 * kPi / 180);
-        const double x = std::cos(el) * std::cos(az);
-        return std::complex<double>(std::max(x, 0.2) + 4 * std::pow(std::max(lobe, 0.0), 40), 0.0);
-    };
+    const Fixture fx = lobeAtAzimuth30();
     const std::string file = write(fx), data = dir_ + "/data", build = dir_ + "/build";
     std::filesystem::create_directories(data);
     for (const char* kind : {"KTR", "QSA", "QSB", "QSC"}) {
