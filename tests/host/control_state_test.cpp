@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "tests/floating_point_state.h"
 #include "tests/host/plugin_fixture.h"
 
 using host_test::PluginTest;
@@ -14,45 +15,17 @@ using host_test::PluginTest;
 
 namespace {
 
-struct ControlState {
-    uint16_t x87Control;
-    uint16_t x87Status;
-    uint32_t mxcsr;
-};
-
-ControlState readControlState() {
-    ControlState s{};
-    __asm__ volatile("fnstcw %0" : "=m"(s.x87Control));
-    __asm__ volatile("fnstsw %0" : "=m"(s.x87Status));
-    __asm__ volatile("stmxcsr %0" : "=m"(s.mxcsr));
-    return s;
-}
+using namespace fp_test;
 
 void writeControlState(uint16_t x87Control, uint32_t mxcsr) {
     __asm__ volatile("fnclex\n\tfldcw %0" : : "m"(x87Control));
     __asm__ volatile("ldmxcsr %0" : : "m"(mxcsr));
 }
 
-// Sets x87 exception flags as a host's own arithmetic would have: only the
-// environment can.
-void raiseX87Flags(uint16_t flags) {
-    uint16_t environment[14];
-    __asm__ volatile("fnstenv %0" : "=m"(environment));
-    environment[2] = uint16_t(environment[2] | flags);
-    __asm__ volatile("fldenv %0" : : "m"(environment));
-}
-
 // Invalid and zero-divide unmasked, 53-bit precision; SSE rounding toward
 // zero with flush-to-zero, invalid unmasked.
 constexpr uint16_t kHostX87Control = 0x027A;
 constexpr uint32_t kHostMxcsr = 0x7F00 | 0x8000;
-constexpr uint16_t kX87ExceptionFlags = 0x3F;
-// All masked, nearest: the default, as most hosts run (53-bit x87 precision).
-constexpr uint16_t kMaskedX87Control = 0x027F;
-constexpr uint32_t kMaskedMxcsr = 0x1F80;
-// Denormal, underflow and precision: flags a host's own arithmetic leaves
-// behind, masked under both host states above; the same bits in both words.
-constexpr uint16_t kHostsOwnFlags = 0x32;
 // Invalid, zero-divide and overflow masks (same bits in the x87 control word
 // and, shifted by 7, in the MXCSR).
 constexpr uint16_t kTrapMasks = 0x0D;
@@ -60,13 +33,13 @@ constexpr uint16_t kTrapMasks = 0x0D;
 class HostControlState {
 public:
     explicit HostControlState(uint16_t x87Control = kHostX87Control, uint32_t mxcsr = kHostMxcsr)
-        : saved_(readControlState()) {
+        : saved_(readFloatingPointState()) {
         writeControlState(x87Control, mxcsr);
     }
     ~HostControlState() { writeControlState(saved_.x87Control, saved_.mxcsr); }
 
 private:
-    ControlState saved_;
+    FloatingPointState saved_;
 };
 
 }  // namespace
@@ -95,7 +68,7 @@ TEST_F(PluginTest, ExportsHandBackTheHostsFloatingPointState) {
         plugin->CI_GetCompFR(2, levels, phases, &time);
         plugin->RP_SetValue(2, -1e30f);
         plugin->CI_Release();
-        const ControlState after = readControlState();
+        const FloatingPointState after = readFloatingPointState();
         EXPECT_EQ(after.x87Control, kHostX87Control);
         EXPECT_EQ(after.mxcsr, kHostMxcsr);
         EXPECT_EQ(after.x87Status & kX87ExceptionFlags, 0);
@@ -157,9 +130,9 @@ TEST_F(PluginTest, ExportsHandBackTheHostsExceptionFlags) {
         SCOPED_TRACE(h.what);
         HostControlState host(h.x87Control, h.mxcsr | h.ownFlags);
         raiseX87Flags(h.ownFlags);
-        const ControlState before = readControlState();
+        const FloatingPointState before = readFloatingPointState();
         raiseInside(*plugin);
-        const ControlState after = readControlState();
+        const FloatingPointState after = readFloatingPointState();
         EXPECT_EQ(after.x87Control, before.x87Control);
         EXPECT_EQ(after.mxcsr, before.mxcsr);  // control and flags
         // Checked before the host unmasks, where a flag of ours would trap.

@@ -7,34 +7,18 @@
 #include <cstdint>
 
 #include "plugin/export_scope.h"
+#include "tests/floating_point_state.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 
 namespace {
 
-struct FloatingPointState {
-    uint16_t x87Control;
-    uint16_t x87Flags;
-    uint32_t mxcsr;
-};
-
-FloatingPointState readState() {
-    FloatingPointState s{};
-    uint16_t status;
-    __asm__ volatile("fnstcw %0" : "=m"(s.x87Control));
-    __asm__ volatile("fnstsw %0" : "=m"(status));
-    __asm__ volatile("stmxcsr %0" : "=m"(s.mxcsr));
-    s.x87Flags = status & 0x3F;
-    return s;
-}
+using namespace fp_test;
 
 // A host's state: its control words, and flags its own arithmetic raised.
 void enterHostState(uint16_t x87Control, uint32_t mxcsr, uint16_t flags) {
     __asm__ volatile("fnclex\n\tfldcw %0" : : "m"(x87Control));
-    uint16_t environment[14];
-    __asm__ volatile("fnstenv %0" : "=m"(environment));
-    environment[2] = uint16_t(environment[2] | flags);
-    __asm__ volatile("fldenv %0" : : "m"(environment));
+    raiseX87Flags(flags);
     const uint32_t withFlags = mxcsr | flags;
     __asm__ volatile("ldmxcsr %0" : : "m"(withFlags));
 }
@@ -65,10 +49,6 @@ void raiseOnSse() {
 // toward zero with flush-to-zero, invalid unmasked.
 constexpr uint16_t kUnmaskedX87Control = 0x027A;
 constexpr uint32_t kUnmaskedMxcsr = 0xFF00;
-constexpr uint16_t kMaskedX87Control = 0x027F;
-constexpr uint32_t kMaskedMxcsr = 0x1F80;
-// Denormal, underflow and precision: masked in every host state here.
-constexpr uint16_t kHostsOwnFlags = 0x32;
 
 struct HostState {
     const char* what;
@@ -86,7 +66,7 @@ const HostState kHosts[] = {
 
 class ExportScopeTest : public ::testing::Test {
 protected:
-    void SetUp() override { saved_ = readState(); }
+    void SetUp() override { saved_ = readFloatingPointState(); }
     void TearDown() override { enterHostState(saved_.x87Control, saved_.mxcsr & 0xFFC0, 0); }
 
 private:
@@ -94,9 +74,9 @@ private:
 };
 
 void expectHandedBack(const FloatingPointState& before) {
-    const FloatingPointState after = readState();
+    const FloatingPointState after = readFloatingPointState();
     EXPECT_EQ(after.x87Control, before.x87Control);
-    EXPECT_EQ(after.x87Flags, before.x87Flags);
+    EXPECT_EQ(after.x87Status & kX87ExceptionFlags, before.x87Status & kX87ExceptionFlags);
     EXPECT_EQ(after.mxcsr, before.mxcsr);
 }
 
@@ -106,7 +86,7 @@ TEST_F(ExportScopeTest, HandsBackTheHostsControlWordsAndFlagsWhateverWasRaisedIn
     for (const HostState& host : kHosts) {
         SCOPED_TRACE(host.what);
         enterHostState(host.x87Control, host.mxcsr, host.flags);
-        const FloatingPointState before = readState();
+        const FloatingPointState before = readFloatingPointState();
         {
             plugin::ExportScope scope;
             raiseOnX87();
@@ -120,7 +100,7 @@ TEST_F(ExportScopeTest, TheScopeWithoutX87WorkHandsBackTheSseFlagsAndAnUnmaskedH
     for (const HostState& host : kHosts) {
         SCOPED_TRACE(host.what);
         enterHostState(host.x87Control, host.mxcsr, host.flags);
-        const FloatingPointState before = readState();
+        const FloatingPointState before = readFloatingPointState();
         {
             plugin::X87FreeExportScope scope;
             raiseOnSse();
@@ -132,7 +112,7 @@ TEST_F(ExportScopeTest, TheScopeWithoutX87WorkHandsBackTheSseFlagsAndAnUnmaskedH
     for (const HostState& host : {kHosts[2], kHosts[3]}) {
         SCOPED_TRACE(host.what);
         enterHostState(host.x87Control, host.mxcsr, host.flags);
-        const FloatingPointState before = readState();
+        const FloatingPointState before = readFloatingPointState();
         {
             plugin::X87FreeExportScope scope;
             raiseOnX87();

@@ -235,8 +235,17 @@ DesignResult Designer::run() {
     // Coordinate search: one cell at a time, every value it may take, kept
     // only when strictly better, so the order decides ties and the result
     // never falls below where it started.
+    bool improved = false;
+    auto keepIfBetter = [&](const ArrayChoice& trial) {
+        const Evenness e = evaluate(trial);
+        if (e.objectiveDb < bestEvenness.objectiveDb) {
+            best = trial;
+            bestEvenness = e;
+            improved = true;
+        }
+    };
     for (int pass = 0; pass < kMostSearchPasses; ++pass) {
-        bool improved = false;
+        improved = false;
         for (int n = 1; n <= cells; ++n) {
             // In products where cell 1 follows the array's pose its splay
             // changes nothing; it stays at the start's value.
@@ -245,24 +254,14 @@ DesignResult Designer::run() {
                 if (!splayMatters || splay == best.splaysDeg[size_t(n - 1)]) continue;
                 ArrayChoice trial = best;
                 trial.splaysDeg[size_t(n - 1)] = splay;
-                const Evenness e = evaluate(trial);
-                if (e.objectiveDb < bestEvenness.objectiveDb) {
-                    best = trial;
-                    bestEvenness = e;
-                    improved = true;
-                }
+                keepIfBetter(trial);
             }
             done += long(allowed_[size_t(n - 1)].size());
             for (int kind = 0; withKinds && kind < model_.kindCount; ++kind) {
                 if (kind == best.kinds[size_t(n - 1)]) continue;
                 ArrayChoice trial = best;
                 trial.kinds[size_t(n - 1)] = kind;
-                const Evenness e = evaluate(trial);
-                if (e.objectiveDb < bestEvenness.objectiveDb) {
-                    best = trial;
-                    bestEvenness = e;
-                    improved = true;
-                }
+                keepIfBetter(trial);
             }
             done += withKinds ? model_.kindCount : 0;
             if (progress) progress->update(done);
