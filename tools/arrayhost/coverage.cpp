@@ -5,8 +5,11 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <condition_variable>
+#include <mutex>
 
 #include "tools/arrayhost/progress.h"
+#include "tools/arrayhost/workers.h"
 
 namespace arrayhost {
 
@@ -17,8 +20,9 @@ SeatResult measureSeat(const Session& session, const Vec3& seatM, double speedOf
     result.poses.resize(size_t(session.cellCount()));
     result.cells.resize(size_t(session.cellCount()));
     result.refusedCalls = session.respond(result.poses.data(), result.cells.data());
-    result.powerDb = sumByPower(result.cells.data(), session.cellCount());
-    result.coherentDb = CoherentSum(speedOfSoundMPerS, mode)(result.cells.data(), session.cellCount());
+    const SeatLevels levels = CoherentSum(speedOfSoundMPerS, mode).both(result.cells.data(), session.cellCount());
+    result.powerDb = levels.powerDb;
+    result.coherentDb = levels.coherentDb;
     return result;
 }
 
@@ -75,43 +79,91 @@ CoverageMap::Extreme CoverageMap::quietest(int layer) const {
     return e;
 }
 
+namespace {
+
+// At most `most` buffers of `size` responses; a buffer returns to the spares
+// when the last shared pointer to it goes.
+class RowBuffers {
+public:
+    RowBuffers(size_t size, int most) : size_(size), most_(most) {}
+
+    std::shared_ptr<std::vector<CellResponse>> take() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        returned_.wait(lock, [this] { return !spares_.empty() || made_ < most_; });
+        std::vector<CellResponse>* buffer;
+        if (spares_.empty()) {
+            ++made_;
+            owned_.push_back(std::make_unique<std::vector<CellResponse>>(size_));
+            buffer = owned_.back().get();
+        } else {
+            buffer = spares_.back();
+            spares_.pop_back();
+        }
+        return {buffer, [this](std::vector<CellResponse>* used) {
+                    {
+                        std::lock_guard<std::mutex> guard(mutex_);
+                        spares_.push_back(used);
+                    }
+                    returned_.notify_one();
+                }};
+    }
+
+private:
+    size_t size_;
+    int most_, made_ = 0;
+    std::mutex mutex_;
+    std::condition_variable returned_;
+    std::vector<std::unique_ptr<std::vector<CellResponse>>> owned_;
+    std::vector<std::vector<CellResponse>*> spares_;
+};
+
+}  // namespace
+
 CoverageMap sweepAudience(const Session& session, const Scenario& scenario, SweepTiming& timing,
                           bool showProgress) {
     using Clock = std::chrono::steady_clock;
     timing = SweepTiming{};
     const AudiencePlane& plane = *scenario.audience;
     CoverageMap map(plane, scenario.mapBands);
-    const int cells = session.cellCount();
+    const int cells = session.cellCount(), columns = plane.columns();
     std::vector<CellPose> poses(static_cast<size_t>(cells));
-    std::vector<CellResponse> responses(static_cast<size_t>(cells));
     const CoherentSum coherent(scenario.speedOfSoundMPerS, scenario.coherentSum);
-    const long seats = long(plane.columns()) * long(plane.rows());
+    const long seats = long(columns) * long(plane.rows());
     std::unique_ptr<ProgressBar> progress;
     if (showProgress) progress = std::make_unique<ProgressBar>(seats);
 
+    // This thread reads a row of seats from the plug-in while the workers sum
+    // the rows already read; each row's answers are the row's own.
+    Workers workers;
+    // A few row buffers, recycled: the main thread waits for one when it
+    // runs ahead of the sums, since a fresh buffer per row costs it more in
+    // page faults than the plug-in's answers.
+    RowBuffers buffers(size_t(columns) * size_t(cells), 2 * workers.size() + 1);
     Clock::duration inPlugin{};
     const auto start = Clock::now();
-    long done = 0;
     for (int row = 0; row < plane.rows(); ++row) {
-        for (int column = 0; column < plane.columns(); ++column) {
-            const auto before = Clock::now();
+        std::shared_ptr<std::vector<CellResponse>> responses = buffers.take();
+        const auto before = Clock::now();
+        for (int column = 0; column < columns; ++column) {
             session.setSeat(plane.point(column, row));
-            timing.refusedCalls += session.respond(poses.data(), responses.data());
-            inPlugin += Clock::now() - before;
-
-            const BandValues power = sumByPower(responses.data(), cells);
-            const BandValues pressure = coherent(responses.data(), cells);
-            for (size_t k = 0; k < map.bands().size(); ++k) {
-                const int band = map.bands()[k];
-                map.at(map.bandLayer(k, MapSum::Coherent), column, row) = float(pressure[band]);
-                map.at(map.bandLayer(k, MapSum::Power), column, row) = float(power[band]);
-            }
-            map.at(map.broadbandLayer(MapSum::Coherent), column, row) = float(aWeightedDb(pressure));
-            map.at(map.broadbandLayer(MapSum::Power), column, row) = float(aWeightedDb(power));
-            ++done;
+            timing.refusedCalls += session.respond(poses.data(), responses->data() + size_t(column) * size_t(cells));
         }
-        if (progress) progress->update(done);
+        inPlugin += Clock::now() - before;
+        workers.submit([&map, &coherent, responses, row, columns, cells] {
+            for (int column = 0; column < columns; ++column) {
+                const SeatLevels levels = coherent.both(responses->data() + size_t(column) * size_t(cells), cells);
+                for (size_t k = 0; k < map.bands().size(); ++k) {
+                    const size_t band = size_t(map.bands()[k]);
+                    map.at(map.bandLayer(k, MapSum::Coherent), column, row) = float(levels.coherentDb[band]);
+                    map.at(map.bandLayer(k, MapSum::Power), column, row) = float(levels.powerDb[band]);
+                }
+                map.at(map.broadbandLayer(MapSum::Coherent), column, row) = float(levels.coherentDbA);
+                map.at(map.broadbandLayer(MapSum::Power), column, row) = float(levels.powerDbA);
+            }
+        });
+        if (progress) progress->update(long(row + 1) * columns);
     }
+    workers.wait();
     if (progress) progress->finish();
     timing.seats = seats;
     timing.responses = seats * cells;

@@ -1,28 +1,207 @@
 #include "tools/arrayhost/summation.h"
 
 #include <cmath>
+#include <cstdint>
 
 namespace arrayhost {
 
 namespace {
+
 constexpr double kPi = 3.14159265358979323846;
-constexpr double kRadiansPerDegree = kPi / 180.0;
-// exp(level * k) is 10^(level / 10) or 10^(level / 20), and faster than pow.
-constexpr double kPowerPerDb = 0.23025850929940458;      // ln(10) / 10
-constexpr double kAmplitudePerDb = 0.11512925464970229;  // ln(10) / 20
+constexpr double kLog2Of10 = 3.32192809488736234787;
+constexpr double kLn2 = 0.69314718055994530942;
+// exp(level * k) is 10^(level / 10), for the scalar A-weighting.
+constexpr double kPowerPerDb = 0.23025850929940458;  // ln(10) / 10
+
+// Sixteen bytes of lanes at a time: SSE2 on both the native and the 32-bit
+// Windows builds, whatever the compiler has elsewhere. The sums run per band,
+// a cell's 21 bands filling six vectors of floats or eleven of doubles.
+//
+// The band average sums in single precision, four bands at a time: its
+// energies agree with the double-precision evaluation to about 1e-4 dB even
+// where the cells cancel by 60 dB at all eight frequencies. The centre-only
+// sum shows a pure tone's nulls, which may be deeper than single precision
+// resolves, so it sums in double. Either way the phases are first reduced
+// to a fraction of a turn in double: a path of 100 m is 3000 turns at 10 kHz.
+template <typename Scalar>
+struct Precision;
+
+template <>
+struct Precision<float> {
+    typedef float Lanes __attribute__((vector_size(16)));
+    typedef int32_t Bits __attribute__((vector_size(16)));
+    static constexpr int kLanes = 4;
+    // Adding and subtracting 1.5 2^23 rounds to an integer without a
+    // conversion; the exponent field and its bias; Taylor terms of e^x for
+    // |x| <= ln 2 / 2, of cos x and of sin(x)/x for |x| <= pi/2, each with
+    // a remainder below the precision.
+    static constexpr float kRoundingMagic = 12582912.0f;
+    static constexpr int kMantissaBits = 23, kExponentBias = 127;
+    static constexpr int kExpTerms = 8, kCosTerms = 7, kSinTerms = 6;
+};
+
+template <>
+struct Precision<double> {
+    typedef double Lanes __attribute__((vector_size(16)));
+    typedef int64_t Bits __attribute__((vector_size(16)));
+    static constexpr int kLanes = 2;
+    static constexpr double kRoundingMagic = 6755399441055744.0;
+    static constexpr int kMantissaBits = 52, kExponentBias = 1023;
+    static constexpr int kExpTerms = 13, kCosTerms = 10, kSinTerms = 9;
+};
+
+double fractionOfTurn(double turns) {
+    const double magic = Precision<double>::kRoundingMagic;
+    return turns - ((turns + magic) - magic);
+}
+
+// Taylor coefficients, highest power first for Horner's rule.
+template <typename Scalar, int Terms>
+struct Series {
+    Scalar c[Terms];
+};
+constexpr double factorial(int n) { return n <= 1 ? 1.0 : n * factorial(n - 1); }
+template <typename Scalar, int Terms>
+constexpr Series<Scalar, Terms> seriesOf(int firstPower, int powerStep, bool alternating) {
+    Series<Scalar, Terms> s{};
+    for (int i = 0; i < Terms; ++i) {
+        const int k = Terms - 1 - i;  // term index, from the highest
+        const double sign = alternating && k % 2 == 1 ? -1.0 : 1.0;
+        s.c[i] = Scalar(sign / factorial(firstPower + powerStep * k));
+    }
+    return s;
+}
+
+template <typename Scalar>
+struct Vectorised {
+    using P = Precision<Scalar>;
+    using Lanes = typename P::Lanes;
+    using Bits = typename P::Bits;
+    static constexpr int kLanes = P::kLanes;
+    static constexpr int kChunks = (kBandCount + kLanes - 1) / kLanes;
+    static constexpr int kPaddedBands = kChunks * kLanes;
+
+    static constexpr auto kExp = seriesOf<Scalar, P::kExpTerms>(0, 1, false);
+    static constexpr auto kCos = seriesOf<Scalar, P::kCosTerms>(0, 2, true);
+    static constexpr auto kSinOverX = seriesOf<Scalar, P::kSinTerms>(1, 2, true);
+
+    static Lanes broadcast(Scalar v) { return Lanes{} + v; }
+    static Lanes load(const Scalar* p) {
+        Lanes v;
+        for (int i = 0; i < kLanes; ++i) v[i] = p[i];
+        return v;
+    }
+    static Lanes select(Bits mask, Lanes yes, Lanes no) {
+        return (Lanes)(((Bits)yes & mask) | ((Bits)no & ~mask));
+    }
+    template <int Terms>
+    static Lanes horner(const Series<Scalar, Terms>& s, Lanes x) {
+        Lanes p = broadcast(s.c[0]);
+        for (int i = 1; i < Terms; ++i) p = p * x + s.c[i];
+        return p;
+    }
+
+    // 2^y: 2^n from the exponent bits, 2^f = e^(f ln 2) for |f| <= 1/2.
+    // Far below any level a plug-in reports (-750 dB in single precision)
+    // it gives the smallest normal number rather than zero.
+    static Lanes exp2(Lanes y) {
+        const Scalar lowest = Scalar(1 - P::kExponentBias), highest = Scalar(P::kExponentBias);
+        y = select(y < lowest, broadcast(lowest), y);
+        y = select(y > highest, broadcast(highest), y);
+        const Lanes shifted = y + P::kRoundingMagic;
+        const Lanes n = shifted - P::kRoundingMagic;
+        // The low bits of `shifted` hold n in two's complement.
+        const Bits exponent = ((Bits)shifted - (Bits)broadcast(P::kRoundingMagic) + P::kExponentBias)
+                              << P::kMantissaBits;
+        return horner(kExp, (y - n) * Scalar(kLn2)) * (Lanes)exponent;
+    }
+
+    // cos and sin of 2 pi t for |t| <= 1/2: both of the half angle, within
+    // +-pi/2 where the series converge fast, then doubled.
+    static void cosSinOfTurns(Lanes t, Lanes& cosOut, Lanes& sinOut) {
+        const Lanes h = t * Scalar(kPi), h2 = h * h;
+        const Lanes s = horner(kSinOverX, h2) * h, c = horner(kCos, h2);
+        cosOut = c * c - s * s;
+        sinOut = Scalar(2) * s * c;
+    }
+
+    static SeatLevels sum(const CellResponse* cells, int count, int frequencies, const BandValues& firstCyclesPerMetre,
+                          const BandValues& stepCyclesPerMetre, const BandValues& aWeightingPower);
+};
+
+template <typename Scalar>
+SeatLevels Vectorised<Scalar>::sum(const CellResponse* cells, int count, int frequencies,
+                                   const BandValues& firstCyclesPerMetre, const BandValues& stepCyclesPerMetre,
+                                   const BandValues& aWeightingPower) {
+    using Padded = Scalar[kPaddedBands];
+    Lanes power[kChunks], re[kBandAverageFrequencies][kChunks], im[kBandAverageFrequencies][kChunks];
+    for (int q = 0; q < kChunks; ++q) {
+        power[q] = broadcast(0);
+        for (int k = 0; k < frequencies; ++k) re[k][q] = im[k][q] = broadcast(0);
+    }
+    // Stage by stage over all bands of a cell, so that the polynomials of
+    // different bands, each a chain of dependent steps, overlap in the
+    // processor instead of waiting on one another.
+    for (int c = 0; c < count; ++c) {
+        const CellResponse& cell = cells[c];
+        const double pathM = cell.pathM;
+        // The phase at the first frequency, and the turn from one frequency
+        // to the next: the phase falls linearly with frequency (a delay), so
+        // each further frequency is one rotation away.
+        Padded level{}, firstTurns{}, stepTurns{};
+        for (int band = 0; band < kBandCount; ++band) {
+            level[band] = cell.levelsDb[size_t(band)];
+            const double travelled = fractionOfTurn(firstCyclesPerMetre[size_t(band)] * pathM);
+            firstTurns[band] = Scalar(fractionOfTurn(cell.phasesDeg[size_t(band)] / 360.0 - travelled));
+            stepTurns[band] = Scalar(-fractionOfTurn(stepCyclesPerMetre[size_t(band)] * pathM));
+        }
+        Lanes zr[kChunks], zi[kChunks], wr[kChunks], wi[kChunks];
+        for (int q = 0; q < kChunks; ++q) {
+            const Lanes amplitude = exp2(load(level + q * kLanes) * Scalar(kLog2Of10 / 20.0));
+            power[q] += amplitude * amplitude;
+            cosSinOfTurns(load(firstTurns + q * kLanes), zr[q], zi[q]);
+            zr[q] *= amplitude;
+            zi[q] *= amplitude;
+        }
+        if (frequencies == 1) {
+            for (int q = 0; q < kChunks; ++q) re[0][q] += zr[q], im[0][q] += zi[q];
+            continue;
+        }
+        for (int q = 0; q < kChunks; ++q) cosSinOfTurns(load(stepTurns + q * kLanes), wr[q], wi[q]);
+        for (int k = 0; k < kBandAverageFrequencies; ++k) {
+            for (int q = 0; q < kChunks; ++q) {
+                re[k][q] += zr[q];
+                im[k][q] += zi[q];
+                const Lanes nr = zr[q] * wr[q] - zi[q] * wi[q];
+                zi[q] = zr[q] * wi[q] + zi[q] * wr[q];
+                zr[q] = nr;
+            }
+        }
+    }
+    SeatLevels out;
+    double powerA = 0, coherentA = 0;
+    for (int q = 0; q < kChunks; ++q) {
+        for (int lane = 0; lane < kLanes && q * kLanes + lane < kBandCount; ++lane) {
+            double energy = 0;
+            for (int k = 0; k < frequencies; ++k) {
+                energy += double(re[k][q][lane]) * re[k][q][lane] + double(im[k][q][lane]) * im[k][q][lane];
+            }
+            energy /= frequencies;
+            const size_t band = size_t(q * kLanes + lane);
+            out.powerDb[band] = powerToDb(power[q][lane]);
+            out.coherentDb[band] = powerToDb(energy);
+            powerA += aWeightingPower[band] * power[q][lane];
+            coherentA += aWeightingPower[band] * energy;
+        }
+    }
+    out.powerDbA = powerToDb(powerA);
+    out.coherentDbA = powerToDb(coherentA);
+    return out;
+}
+
 }  // namespace
 
 double powerToDb(double power) { return power > 0 ? 10.0 * std::log10(power) : kSilenceDb; }
-
-BandValues sumByPower(const CellResponse* cells, int count) {
-    BandValues out{};
-    for (int band = 0; band < kBandCount; ++band) {
-        double power = 0;
-        for (int c = 0; c < count; ++c) power += std::exp(kPowerPerDb * cells[c].levelsDb[band]);
-        out[band] = powerToDb(power);
-    }
-    return out;
-}
 
 std::array<double, kBandAverageFrequencies> bandAverageFrequenciesHz(int band) {
     constexpr double kReferenceHz = 1000.0;
@@ -37,66 +216,37 @@ std::array<double, kBandAverageFrequencies> bandAverageFrequenciesHz(int band) {
     return out;
 }
 
-CoherentSum::CoherentSum(double speedOfSoundMPerS, CoherentMode mode) : mode_(mode) {
+CoherentSum::CoherentSum(double speedOfSoundMPerS, CoherentMode mode)
+    : frequencies_(mode == CoherentMode::CentreOnly ? 1 : kBandAverageFrequencies) {
+    firstCyclesPerMetre_.fill(0);
+    stepCyclesPerMetre_.fill(0);
     for (int band = 0; band < kBandCount; ++band) {
-        cyclesPerMetre_[band] = kBandCentresHz[band] / speedOfSoundMPerS;
-        const auto hz = bandAverageFrequenciesHz(band);
-        firstCyclesPerMetre_[band] = hz[0] / speedOfSoundMPerS;
-        stepCyclesPerMetre_[band] = (hz[1] - hz[0]) / speedOfSoundMPerS;
+        aWeightingPower_[size_t(band)] = std::pow(10.0, kAWeightingDb[band] / 10.0);
+        if (mode == CoherentMode::CentreOnly) {
+            firstCyclesPerMetre_[size_t(band)] = kBandCentresHz[band] / speedOfSoundMPerS;
+        } else {
+            const auto hz = bandAverageFrequenciesHz(band);
+            firstCyclesPerMetre_[size_t(band)] = hz[0] / speedOfSoundMPerS;
+            stepCyclesPerMetre_[size_t(band)] = (hz[1] - hz[0]) / speedOfSoundMPerS;
+        }
     }
+}
+
+SeatLevels CoherentSum::both(const CellResponse* cells, int count) const {
+    if (frequencies_ == 1) {
+        return Vectorised<double>::sum(cells, count, 1, firstCyclesPerMetre_, stepCyclesPerMetre_, aWeightingPower_);
+    }
+    return Vectorised<float>::sum(cells, count, frequencies_, firstCyclesPerMetre_, stepCyclesPerMetre_,
+                                  aWeightingPower_);
 }
 
 BandValues CoherentSum::operator()(const CellResponse* cells, int count) const {
-    return mode_ == CoherentMode::CentreOnly ? centreOnly(cells, count) : bandAverage(cells, count);
+    return both(cells, count).coherentDb;
 }
 
-BandValues CoherentSum::bandAverage(const CellResponse* cells, int count) const {
-    BandValues out{};
-    for (int band = 0; band < kBandCount; ++band) {
-        double re[kBandAverageFrequencies] = {}, im[kBandAverageFrequencies] = {};
-        for (int c = 0; c < count; ++c) {
-            const double amplitude = std::exp(kAmplitudePerDb * cells[c].levelsDb[band]);
-            // The phase falls linearly with frequency (a delay), so from one
-            // frequency to the next each cell's phasor turns by the same
-            // angle: one rotation per step instead of a sine and cosine.
-            const double firstCycles = firstCyclesPerMetre_[band] * cells[c].pathM;
-            const double stepCycles = stepCyclesPerMetre_[band] * cells[c].pathM;
-            const double first =
-                cells[c].phasesDeg[band] * kRadiansPerDegree - 2.0 * kPi * (firstCycles - std::floor(firstCycles));
-            const double step = -2.0 * kPi * (stepCycles - std::floor(stepCycles));
-            double zr = amplitude * std::cos(first), zi = amplitude * std::sin(first);
-            const double wr = std::cos(step), wi = std::sin(step);
-            for (int k = 0; k < kBandAverageFrequencies; ++k) {
-                re[k] += zr;
-                im[k] += zi;
-                const double nr = zr * wr - zi * wi;
-                zi = zr * wi + zi * wr;
-                zr = nr;
-            }
-        }
-        double energy = 0;
-        for (int k = 0; k < kBandAverageFrequencies; ++k) energy += re[k] * re[k] + im[k] * im[k];
-        out[band] = powerToDb(energy / kBandAverageFrequencies);
-    }
-    return out;
-}
-
-BandValues CoherentSum::centreOnly(const CellResponse* cells, int count) const {
-    BandValues out{};
-    for (int band = 0; band < kBandCount; ++band) {
-        double re = 0, im = 0;
-        for (int c = 0; c < count; ++c) {
-            const double amplitude = std::exp(kAmplitudePerDb * cells[c].levelsDb[band]);
-            // Whole periods dropped first: sine and cosine are quick for small angles.
-            const double cycles = cyclesPerMetre_[band] * cells[c].pathM;
-            const double phase =
-                cells[c].phasesDeg[band] * kRadiansPerDegree - 2.0 * kPi * (cycles - std::floor(cycles));
-            re += amplitude * std::cos(phase);
-            im += amplitude * std::sin(phase);
-        }
-        out[band] = powerToDb(re * re + im * im);
-    }
-    return out;
+BandValues sumByPower(const CellResponse* cells, int count) {
+    // The power sum does not depend on the speed of sound.
+    return CoherentSum(343.0, CoherentMode::CentreOnly).both(cells, count).powerDb;
 }
 
 double aWeightedDb(const BandValues& bandLevelsDb) {

@@ -45,19 +45,29 @@ inline constexpr int kBandAverageFrequencies = 8;
 // The frequencies the band average sums at in band `band`, lowest first.
 std::array<double, kBandAverageFrequencies> bandAverageFrequenciesHz(int band);
 
+struct SeatLevels {
+    BandValues powerDb{}, coherentDb{};
+    double powerDbA = 0, coherentDbA = 0;  // broadband, as aWeightedDb gives them
+};
+
+// Both sums at once, several bands at a time in vector lanes, with the sines,
+// cosines and powers of ten as polynomials, so that the stand-in host's sweep
+// costs little more than the plug-in's answers. Against the straightforward
+// evaluation (directCoherentSum) it agrees to 1e-4 dB in the band average,
+// which runs in single precision, and to 1e-8 dB centre-only.
 class CoherentSum {
 public:
     CoherentSum(double speedOfSoundMPerS, CoherentMode mode);
     BandValues operator()(const CellResponse* cells, int count) const;
+    SeatLevels both(const CellResponse* cells, int count) const;
 
 private:
-    BandValues centreOnly(const CellResponse* cells, int count) const;
-    BandValues bandAverage(const CellResponse* cells, int count) const;
-
-    CoherentMode mode_;
-    BandValues cyclesPerMetre_{};       // f/c0 per band at the nominal centre
-    BandValues firstCyclesPerMetre_{};  // the band average's lowest frequency over c0
-    BandValues stepCyclesPerMetre_{};   // its spacing over c0
+    int frequencies_;  // summed per band: 1 (the centre) or kBandAverageFrequencies
+    // Per band: the first frequency summed over c0, and the spacing of the
+    // band average's frequencies over c0.
+    BandValues firstCyclesPerMetre_{};
+    BandValues stepCyclesPerMetre_{};
+    BandValues aWeightingPower_{};  // 10^(A/10) per band
 };
 
 // Broadband level of 21 band levels: their energy sum after A-weighting, dB(A).

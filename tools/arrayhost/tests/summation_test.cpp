@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <complex>
 #include <numbers>
 #include <random>
 #include <vector>
 
+#include "tools/arrayhost/direct_sum.h"
 #include "tools/arrayhost/summation.h"
 
 using namespace arrayhost;
@@ -17,6 +17,8 @@ constexpr CoherentMode kCentre = CoherentMode::CentreOnly;
 constexpr int k1kHz = 10, k2kHz = 13, k100Hz = 0;
 const double k6dB = 20 * std::log10(2.0);  // 6.0206
 const double k3dB = 10 * std::log10(2.0);  // 3.0103
+// The sums run in single precision: exact cases come out within this.
+constexpr double kSumDb = 1e-5;
 
 CellResponse cell(float levelDb, float phaseDeg, float pathM) {
     CellResponse r;
@@ -34,8 +36,8 @@ TEST(Summation, TwoEqualCellsInPhaseGainSixCoherentlyAndThreeByPower) {
     const BandValues coherent = CoherentSum(kC, kCentre)(cells, 2);
     const BandValues power = sumByPower(cells, 2);
     for (int band = 0; band < kBandCount; ++band) {
-        EXPECT_NEAR(coherent[band], 90 + k6dB, 1e-9) << band;
-        EXPECT_NEAR(power[band], 90 + k3dB, 1e-9) << band;
+        EXPECT_NEAR(coherent[band], 90 + k6dB, kSumDb) << band;
+        EXPECT_NEAR(power[band], 90 + k3dB, kSumDb) << band;
     }
 }
 
@@ -43,9 +45,9 @@ TEST(Summation, TwoEqualCellsInAntiphaseCancel) {
     // By their filter phases, in every band.
     const CellResponse opposed[2] = {cell(90, 0, 20), cell(90, 180, 20)};
     const BandValues coherent = CoherentSum(kC, kCentre)(opposed, 2);
-    for (int band = 0; band < kBandCount; ++band) EXPECT_LT(coherent[band], 90 - 150) << band;
+    for (int band = 0; band < kBandCount; ++band) EXPECT_LT(coherent[band], 90 - 120) << band;  // single precision's rounding
     // Power does not care.
-    EXPECT_NEAR(sumByPower(opposed, 2)[k1kHz], 90 + k3dB, 1e-9);
+    EXPECT_NEAR(sumByPower(opposed, 2)[k1kHz], 90 + k3dB, kSumDb);
 
     // By their paths: half a wavelength at 1 kHz is a whole one at 2 kHz.
     const float halfWave1kHz = float(kC / 1000.0 / 2.0);
@@ -63,18 +65,18 @@ TEST(Summation, CoherentSumUsesEachCellsPathNotTheReportedTime) {
     CellResponse a = cell(80, 0, 15), b = cell(80, 0, 15);
     b.reportedTimeS = a.reportedTimeS + 0.0005f;  // half a period at 1 kHz
     const CellResponse cells[2] = {a, b};
-    EXPECT_NEAR(CoherentSum(kC, kCentre)(cells, 2)[k1kHz], 80 + k6dB, 1e-9);
+    EXPECT_NEAR(CoherentSum(kC, kCentre)(cells, 2)[k1kHz], 80 + k6dB, kSumDb);
 }
 
 TEST(Summation, UnequalAndQuadratureCells) {
     const float half = float(-k6dB);  // amplitude 0.5
     const CellResponse inPhase[2] = {cell(0, 0, 10), cell(half, 0, 10)};
-    EXPECT_NEAR(CoherentSum(kC, kCentre)(inPhase, 2)[k1kHz], 20 * std::log10(1.5), 1e-6);
-    EXPECT_NEAR(sumByPower(inPhase, 2)[k1kHz], 10 * std::log10(1.25), 1e-6);
+    EXPECT_NEAR(CoherentSum(kC, kCentre)(inPhase, 2)[k1kHz], 20 * std::log10(1.5), kSumDb);
+    EXPECT_NEAR(sumByPower(inPhase, 2)[k1kHz], 10 * std::log10(1.25), kSumDb);
     const CellResponse opposed[2] = {cell(0, 0, 10), cell(half, 180, 10)};
-    EXPECT_NEAR(CoherentSum(kC, kCentre)(opposed, 2)[k1kHz], 20 * std::log10(0.5), 1e-6);
+    EXPECT_NEAR(CoherentSum(kC, kCentre)(opposed, 2)[k1kHz], 20 * std::log10(0.5), kSumDb);
     const CellResponse quadrature[2] = {cell(70, 0, 10), cell(70, 90, 10)};
-    EXPECT_NEAR(CoherentSum(kC, kCentre)(quadrature, 2)[k1kHz], 70 + k3dB, 1e-9);
+    EXPECT_NEAR(CoherentSum(kC, kCentre)(quadrature, 2)[k1kHz], 70 + k3dB, kSumDb);
 }
 
 TEST(Summation, OneCellIsItselfAndNoCellIsSilence) {
@@ -82,40 +84,11 @@ TEST(Summation, OneCellIsItselfAndNoCellIsSilence) {
     for (int band = 0; band < kBandCount; ++band) one.levelsDb[band] = float(60 + band);
     const BandValues coherent = CoherentSum(kC, kCentre)(&one, 1), power = sumByPower(&one, 1);
     for (int band = 0; band < kBandCount; ++band) {
-        EXPECT_NEAR(coherent[band], 60 + band, 1e-9);
-        EXPECT_NEAR(power[band], 60 + band, 1e-9);
+        EXPECT_NEAR(coherent[band], 60 + band, kSumDb);
+        EXPECT_NEAR(power[band], 60 + band, kSumDb);
     }
     EXPECT_EQ(sumByPower(&one, 0)[3], kSilenceDb);
     EXPECT_EQ(CoherentSum(kC, kCentre)(&one, 0)[3], kSilenceDb);
-}
-
-// Straightforward evaluation: a sine and cosine for every cell at every
-// frequency; the band average at 8 frequencies evenly across the base-ten
-// band edges around 1000 10^((i-10)/10) Hz.
-BandValues directCoherentSum(const CellResponse* cells, int count, double c0, CoherentMode mode) {
-    BandValues out{};
-    for (int band = 0; band < kBandCount; ++band) {
-        std::vector<double> hz;
-        if (mode == CoherentMode::CentreOnly) {
-            hz.push_back(kBandCentresHz[band]);
-        } else {
-            const double mid = 1000 * std::pow(10.0, (band - 10) / 10.0);
-            const double lo = mid * std::pow(10.0, -0.05), hi = mid * std::pow(10.0, 0.05);
-            for (int k = 0; k < 8; ++k) hz.push_back(lo + (hi - lo) * (k + 0.5) / 8);
-        }
-        double energy = 0;
-        for (double f : hz) {
-            std::complex<double> sum;
-            for (int c = 0; c < count; ++c) {
-                const double phase = cells[c].phasesDeg[band] * std::numbers::pi / 180 -
-                                     2 * std::numbers::pi * f * cells[c].pathM / c0;
-                sum += std::pow(10.0, cells[c].levelsDb[band] / 20) * std::polar(1.0, phase);
-            }
-            energy += std::norm(sum);
-        }
-        out[band] = 10 * std::log10(energy / double(hz.size()));
-    }
-    return out;
 }
 
 TEST(Summation, FastSumsAgreeWithTheDirectEvaluationInBothModes) {

@@ -1,0 +1,13 @@
+// The coherent sum evaluated as written down: a sine, a cosine and a power of
+// ten for every cell at every frequency, in double precision. It is the
+// definition the vectorised CoherentSum is held to, by the tests and the
+// summation benchmark; nothing in the program's own path uses it.
+#pragma once
+
+#include "tools/arrayhost/summation.h"
+
+namespace arrayhost {
+
+BandValues directCoherentSum(const CellResponse* cells, int count, double speedOfSoundMPerS, CoherentMode mode);
+
+}  // namespace arrayhost
