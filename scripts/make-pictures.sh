@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Remakes every picture in docs/ from a fresh build:
-#   docs/arrayhost-*.png     the default scenario, run by arrayhost under Wine
+#   docs/arrayhost-*.png     the default scenario, run and designed by arrayhost
+#                            under Wine
 #   docs/setup-dialog-*.png  the setup dialogs, photographed by their end-to-end
 #                            test under Wine on a private X server
 #   docs/balloons/*.svg      polar plots of the balloons in models/data/
@@ -16,6 +17,9 @@ scripts/wine.sh build/win32/bin/arrayhost.exe --quiet --out "$out/arrayhost"
 for name in arrayhost-map-250Hz arrayhost-map-1kHz arrayhost-map-4kHz arrayhost-map-broadband arrayhost-side; do
     cp "$out/arrayhost/$name.png" docs/
 done
+# Its design for the default floor: level against distance.
+scripts/wine.sh build/win32/bin/arrayhost.exe --design --quiet --out "$out/design"
+cp "$out/design/arrayhost-design-profile.png" docs/
 
 # The dialogs: ktr4 after its splays were edited, qspan with sixteen cells.
 WINEDEBUG=-all ctest --preset win32 -R '^dialog\.e2e\.(ktr4|qspan)$'

@@ -8,13 +8,16 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <random>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "models/ktr2.h"
 #include "models/ktr4.h"
 #include "models/qspan.h"
 #include "tools/arrayhost/progress.h"
+#include "tools/arrayhost/workers.h"
 #include "tools/host/setup_blob.h"
 
 namespace arrayhost {
@@ -28,6 +31,8 @@ constexpr double kLowPercentile = 0.10, kHighPercentile = 0.90;
 // would be producing a continuum, which no dialog does.
 constexpr size_t kMostAllowedSplays = 1024;
 constexpr int kMostSearchPasses = 6;
+constexpr int kKicks = 30;
+constexpr uint32_t kKickSeed = 20261208;
 
 double distanceM(const Vec3& a, const Vec3& b) {
     return std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) + (a.z - b.z) * (a.z - b.z));
@@ -109,53 +114,125 @@ std::vector<double> allowedSplaysDeg(const models::ModelDefinition& model, int n
     return std::vector<double>(seen.begin(), seen.end());
 }
 
+std::pair<double, double> meanAndWorst(const BandValues& spreadDb, int first, int last) {
+    double sum = 0, worst = 0;
+    for (int band = first; band <= last; ++band) {
+        sum += spreadDb[size_t(band)];
+        worst = std::max(worst, spreadDb[size_t(band)]);
+    }
+    return {sum / (last - first + 1), worst};
+}
+
 Designer::Designer(const Session& session, const Scenario& scenario, const models::ModelDefinition& model,
                    DesignOptions options)
-    : session_(session), scenario_(scenario), model_(model), options_(options) {
-    seats_ = seatsAlong(*scenario.audienceLine);
+    : session_(session),
+      scenario_(scenario),
+      model_(model),
+      options_(options),
+      coherent_(scenario.speedOfSoundMPerS, CoherentMode::BandAverage),
+      workers_(std::make_unique<Workers>()) {
+    for (size_t segment = 0; segment < scenario.audienceLine->segments.size(); ++segment) {
+        AudienceLine one;
+        one.segments.push_back(scenario.audienceLine->segments[segment]);
+        for (const Vec3& seat : seatsAlong(one)) {
+            seats_.push_back(seat);
+            segmentOfSeat_.push_back(int(segment));
+        }
+    }
     for (const Vec3& seat : seats_) {
         log2DistanceFromArray_.push_back(std::log2(std::max(distanceM(seat, scenario.arrayPositionM), 1e-3)));
     }
     for (int n = 1; n <= scenario.cellCount(); ++n) allowed_.push_back(allowedSplaysDeg(model, n));
 }
 
-Evenness Designer::evaluate(const ArrayChoice& choice) {
+Designer::~Designer() = default;
+
+Evenness Designer::evaluate(const ArrayChoice& choice, LevelProfile* profile) {
     ++evaluations_;
     Evenness out;
     if (!session_.applyCells(choice.splaysDeg, choice.kinds)) {
         out.objectiveDb = out.broadbandSpreadDb = HUGE_VAL;
         return out;
     }
+    session_.aimArray({scenario_.arrayAnglesDeg.x, choice.tiltDeg, scenario_.arrayAnglesDeg.z});
     const int cells = session_.cellCount();
+    const size_t seats = seats_.size();
     std::vector<CellPose> poses(static_cast<size_t>(cells));
-    std::vector<CellResponse> responses(static_cast<size_t>(cells));
-    const CoherentSum coherent(scenario_.speedOfSoundMPerS, CoherentMode::BandAverage);
-    std::vector<double> broadband(seats_.size());
-    std::vector<std::vector<double>> bands(kDesignBandCount, std::vector<double>(seats_.size()));
-    for (size_t s = 0; s < seats_.size(); ++s) {
-        session_.setSeat(seats_[s]);
-        session_.respond(poses.data(), responses.data());
-        const BandValues levels = coherent(responses.data(), cells);
-        // The residual against the target slope: the level a seat would have
-        // on the target line, up to a constant that the spread ignores.
+    responses_.resize(seats * size_t(cells));
+    levels_.resize(seats);
+    // The plug-in answers on this thread, seat after seat; the workers sum
+    // each batch of seats already read meanwhile.
+    constexpr size_t kSeatsPerBatch = 16;
+    for (size_t first = 0; first < seats; first += kSeatsPerBatch) {
+        const size_t end = std::min(first + kSeatsPerBatch, seats);
+        for (size_t s = first; s < end; ++s) {
+            session_.setSeat(seats_[s]);
+            session_.respond(poses.data(), responses_.data() + s * size_t(cells));
+        }
+        workers_->submit([this, first, end, cells] {
+            for (size_t s = first; s < end; ++s) levels_[s] = coherent_.both(responses_.data() + s * size_t(cells), cells);
+        });
+    }
+    workers_->wait();
+    // Residuals against the target slope: the level a seat would have on the
+    // target line, up to a constant that the spread ignores.
+    std::vector<double> broadband(seats);
+    std::vector<std::vector<double>> bands(kBandCount, std::vector<double>(seats));
+    std::vector<std::vector<double>> powerBands(kBandCount, std::vector<double>(seats));
+    if (profile != nullptr) *profile = LevelProfile{};
+    for (size_t s = 0; s < seats; ++s) {
+        const SeatLevels& levels = levels_[s];
         const double target = options_.slopeDbPerDoubling * log2DistanceFromArray_[s];
-        broadband[s] = aWeightedDb(levels) - target;
-        for (int b = 0; b < kDesignBandCount; ++b) bands[size_t(b)][s] = levels[kDesignFirstBand + b] - target;
+        broadband[s] = levels.coherentDbA - target;
+        for (int b = 0; b < kBandCount; ++b) {
+            bands[size_t(b)][s] = levels.coherentDb[size_t(b)] - target;
+            powerBands[size_t(b)][s] = levels.powerDb[size_t(b)] - target;
+        }
+        if (profile != nullptr) {
+            profile->distanceM.push_back(std::exp2(log2DistanceFromArray_[s]));
+            profile->broadbandDbA.push_back(levels.coherentDbA);
+            profile->bandDb.push_back(levels.coherentDb);
+            profile->segment.push_back(segmentOfSeat_[s]);
+        }
     }
     auto spread = [](const std::vector<double>& v) {
         return percentile(v, kHighPercentile) - percentile(v, kLowPercentile);
     };
     out.broadbandSpreadDb = spread(broadband);
-    double bandSum = 0;
-    for (int b = 0; b < kDesignBandCount; ++b) {
+    for (int b = 0; b < kBandCount; ++b) {
         out.bandSpreadDb[size_t(b)] = spread(bands[size_t(b)]);
-        bandSum += out.bandSpreadDb[size_t(b)];
+        out.powerBandSpreadDb[size_t(b)] = spread(powerBands[size_t(b)]);
     }
-    out.objectiveDb = 0.5 * (out.broadbandSpreadDb + bandSum / kDesignBandCount);
+    std::tie(out.meanBandSpreadDb, out.worstBandSpreadDb) =
+        meanAndWorst(out.bandSpreadDb, options_.firstBand, options_.lastBand);
+    // Broadband evenness, and the bands on average and at their worst, so
+    // that no band is given up for the others.
+    out.objectiveDb = options_.aloneBand >= 0
+                          ? out.bandSpreadDb[size_t(options_.aloneBand)]
+                          : out.broadbandSpreadDb + out.meanBandSpreadDb + out.worstBandSpreadDb;
+
+    // The slope actually reached: the residual's least-squares line on
+    // log2 distance, plus the target's own slope.
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (size_t s = 0; s < seats; ++s) {
+        const double x = log2DistanceFromArray_[s];
+        sx += x, sy += broadband[s], sxx += x * x, sxy += x * broadband[s];
+    }
+    const double n = double(seats), denominator = n * sxx - sx * sx;
+    out.fittedSlopeDbPerDoubling =
+        options_.slopeDbPerDoubling + (denominator > 0 ? (n * sxy - sx * sy) / denominator : 0.0);
     return out;
 }
 
-ArrayChoice Designer::palcStart() const {
+std::vector<double> Designer::tilts() const {
+    if (!options_.tiltRangeDeg) return {scenario_.arrayAnglesDeg.y};
+    std::vector<double> out;
+    const auto [low, high] = *options_.tiltRangeDeg;
+    for (int i = 0; low + i * kTiltStepDeg <= high + 1e-9; ++i) out.push_back(low + i * kTiltStepDeg);
+    return out;
+}
+
+ArrayChoice Designer::palcStart(double tiltDeg) const {
     // Each cell aims at the middle of an equal share of the seats, counted
     // from the farthest (the top cell) to the nearest (the bottom cell); the
     // splay between neighbours is the difference of their aims, taken to the
@@ -172,7 +249,8 @@ ArrayChoice Designer::palcStart() const {
     const bool firstSplayTilts = model_.firstCell == models::FirstCellRule::HangsFromBumper;
     ArrayChoice choice;
     choice.kinds = scenario_.kinds;
-    double aimDownDeg = -scenario_.arrayAnglesDeg.y;
+    choice.tiltDeg = tiltDeg;
+    double aimDownDeg = -tiltDeg;
     for (int n = 1; n <= cells; ++n) {
         const double share = (n - 0.5) / cells;
         const double wantDeg = percentile(depressionsDeg, share);
@@ -190,6 +268,25 @@ ArrayChoice Designer::palcStart() const {
     return choice;
 }
 
+ArrayChoice Designer::bestUniform(double tiltDeg, Evenness& evenness) {
+    // Cell 1 at 0, every other cell alike.
+    const int cells = scenario_.cellCount();
+    const auto& others = allowed_.size() > 1 ? allowed_[1] : allowed_[0];
+    ArrayChoice best;
+    bool first = true;
+    for (double splay : others) {
+        ArrayChoice uniform{std::vector<double>(size_t(cells), splay), scenario_.kinds, tiltDeg};
+        uniform.splaysDeg[0] = 0;
+        const Evenness e = evaluate(uniform);
+        if (first || e.objectiveDb < evenness.objectiveDb) {
+            best = uniform;
+            evenness = e;
+            first = false;
+        }
+    }
+    return best;
+}
+
 DesignResult Designer::run() {
     using Clock = std::chrono::steady_clock;
     const auto started = Clock::now();
@@ -198,26 +295,29 @@ DesignResult Designer::run() {
     result.seats = int(seats_.size());
     const int cells = scenario_.cellCount();
     const bool withKinds = session_.blobFormat().cellsCarryKind;
+    const std::vector<double> tiltValues = tilts();
 
-    result.scenario = {scenario_.splaysDeg, scenario_.kinds};
+    result.scenario = {scenario_.splaysDeg, scenario_.kinds, scenario_.arrayAnglesDeg.y};
     result.scenarioEvenness = evaluate(result.scenario);
 
-    // Best uniform splay: cell 1 at 0, every other cell alike.
-    const auto& others = allowed_.size() > 1 ? allowed_[1] : allowed_[0];
+    // The baselines and the start, at the best tilt for each when the tilt
+    // is the design's to choose.
     bool first = true;
-    for (double splay : others) {
-        ArrayChoice uniform{std::vector<double>(size_t(cells), splay), scenario_.kinds};
-        uniform.splaysDeg[0] = 0;
-        const Evenness e = evaluate(uniform);
-        if (first || e.objectiveDb < result.uniformEvenness.objectiveDb) {
+    for (double tilt : tiltValues) {
+        Evenness uniformEvenness;
+        const ArrayChoice uniform = bestUniform(tilt, uniformEvenness);
+        if (first || uniformEvenness.objectiveDb < result.uniformEvenness.objectiveDb) {
             result.uniform = uniform;
-            result.uniformEvenness = e;
-            first = false;
+            result.uniformEvenness = uniformEvenness;
         }
+        const ArrayChoice start = palcStart(tilt);
+        const Evenness startEvenness = evaluate(start);
+        if (first || startEvenness.objectiveDb < result.startEvenness.objectiveDb) {
+            result.start = start;
+            result.startEvenness = startEvenness;
+        }
+        first = false;
     }
-
-    result.start = palcStart();
-    result.startEvenness = evaluate(result.start);
 
     ArrayChoice best = result.start;
     Evenness bestEvenness = result.startEvenness;
@@ -227,94 +327,174 @@ DesignResult Designer::run() {
     }
     if (withKinds && best.kinds.empty()) best.kinds.assign(size_t(cells), session_.blobFormat().defaultKind);
 
-    long perPass = 0;
-    for (const auto& values : allowed_) perPass += long(values.size()) + (withKinds ? model_.kindCount : 0);
-    std::unique_ptr<ProgressBar> progress;
-    if (options_.showProgress) progress = std::make_unique<ProgressBar>(perPass * kMostSearchPasses);
-    long done = 0;
-    // Coordinate search: one cell at a time, every value it may take, kept
-    // only when strictly better, so the order decides ties and the result
-    // never falls below where it started.
-    bool improved = false;
-    auto keepIfBetter = [&](const ArrayChoice& trial) {
-        const Evenness e = evaluate(trial);
-        if (e.objectiveDb < bestEvenness.objectiveDb) {
-            best = trial;
-            bestEvenness = e;
-            improved = true;
+    // Coordinate descent: one cell at a time, every value it may take; then
+    // each pair of neighbours turned one step in opposite directions, which
+    // moves one cell's aim and leaves the cells below it where they were;
+    // then the kinds and the tilt; passes until none improves. A trial is
+    // kept only when strictly better, so the order decides ties and the
+    // result never falls below where it started.
+    auto indexOf = [](const std::vector<double>& values, double v) {
+        return long(std::lower_bound(values.begin(), values.end(), v) - values.begin());
+    };
+    const bool firstSplayTilts = model_.firstCell == models::FirstCellRule::HangsFromBumper;
+    auto descend = [&](ArrayChoice& current, Evenness& currentEvenness) {
+        bool improved = false;
+        auto keepIfBetter = [&](const ArrayChoice& trial) {
+            const Evenness e = evaluate(trial);
+            if (e.objectiveDb < currentEvenness.objectiveDb) {
+                current = trial;
+                currentEvenness = e;
+                improved = true;
+            }
+        };
+        for (int pass = 0; pass < kMostSearchPasses; ++pass) {
+            improved = false;
+            for (int n = 1; n <= cells; ++n) {
+                const size_t i = size_t(n - 1);
+                // In products where cell 1 follows the array's pose its
+                // splay changes nothing; it stays at the start's value.
+                const bool splayMatters = n > 1 || firstSplayTilts;
+                for (double splay : allowed_[i]) {
+                    if (!splayMatters || splay == current.splaysDeg[i]) continue;
+                    ArrayChoice trial = current;
+                    trial.splaysDeg[i] = splay;
+                    keepIfBetter(trial);
+                }
+                for (long step : {-1L, 1L}) {
+                    if (!splayMatters || n == cells) break;
+                    const long here = indexOf(allowed_[i], current.splaysDeg[i]) + step;
+                    const long next = indexOf(allowed_[i + 1], current.splaysDeg[i + 1]) - step;
+                    if (here < 0 || here >= long(allowed_[i].size()) || next < 0 ||
+                        next >= long(allowed_[i + 1].size())) {
+                        continue;
+                    }
+                    ArrayChoice trial = current;
+                    trial.splaysDeg[i] = allowed_[i][size_t(here)];
+                    trial.splaysDeg[i + 1] = allowed_[i + 1][size_t(next)];
+                    keepIfBetter(trial);
+                }
+                for (int kind = 0; withKinds && kind < model_.kindCount; ++kind) {
+                    if (kind == current.kinds[i]) continue;
+                    ArrayChoice trial = current;
+                    trial.kinds[i] = kind;
+                    keepIfBetter(trial);
+                }
+            }
+            for (double tilt : tiltValues.size() > 1 ? tiltValues : std::vector<double>{}) {
+                if (tilt == current.tiltDeg) continue;
+                ArrayChoice trial = current;
+                trial.tiltDeg = tilt;
+                keepIfBetter(trial);
+            }
+            if (!improved) break;
         }
     };
-    for (int pass = 0; pass < kMostSearchPasses; ++pass) {
-        improved = false;
-        for (int n = 1; n <= cells; ++n) {
-            // In products where cell 1 follows the array's pose its splay
-            // changes nothing; it stays at the start's value.
-            const bool splayMatters = n > 1 || model_.firstCell == models::FirstCellRule::HangsFromBumper;
-            for (double splay : allowed_[size_t(n - 1)]) {
-                if (!splayMatters || splay == best.splaysDeg[size_t(n - 1)]) continue;
-                ArrayChoice trial = best;
-                trial.splaysDeg[size_t(n - 1)] = splay;
-                keepIfBetter(trial);
-            }
-            done += long(allowed_[size_t(n - 1)].size());
-            for (int kind = 0; withKinds && kind < model_.kindCount; ++kind) {
-                if (kind == best.kinds[size_t(n - 1)]) continue;
-                ArrayChoice trial = best;
-                trial.kinds[size_t(n - 1)] = kind;
-                keepIfBetter(trial);
-            }
-            done += withKinds ? model_.kindCount : 0;
-            if (progress) progress->update(done);
+
+    // Then kicks from the best so far: a few cells moved a step or two at
+    // random (a fixed sequence, so the design is the same every run), and
+    // the descent again; a better result becomes the new best. The number
+    // of kicks is bounded by evaluations, which keeps large designs in time.
+    std::unique_ptr<ProgressBar> progress;
+    if (options_.showProgress) progress = std::make_unique<ProgressBar>(kKicks + 1);
+    descend(best, bestEvenness);
+    if (progress) progress->update(1);
+    std::mt19937 random(kKickSeed);
+    auto draw = [&](uint32_t below) { return long(random() % below); };
+    const long budget = evaluations_ + long(options_.kickResponseBudget / double(seats_.size() * size_t(cells)));
+    for (int kick = 0; kick < kKicks && evaluations_ < budget; ++kick) {
+        ArrayChoice trial = best;
+        const int moved = 2 + int(draw(3));
+        // The cells whose splay counts: all, or all but the first.
+        const int firstMovable = firstSplayTilts ? 0 : 1;
+        for (int m = 0; m < moved && firstMovable < cells; ++m) {
+            const size_t i = size_t(firstMovable + draw(uint32_t(cells - firstMovable)));
+            const long size = long(allowed_[i].size());
+            const long step = (draw(2) == 0 ? -1 : 1) * (1 + draw(2));
+            const long to = std::clamp(indexOf(allowed_[i], trial.splaysDeg[i]) + step, 0L, size - 1);
+            trial.splaysDeg[i] = allowed_[i][size_t(to)];
+            if (withKinds && draw(4) == 0) trial.kinds[i] = int(draw(uint32_t(model_.kindCount)));
         }
-        if (!improved) break;
+        Evenness trialEvenness = evaluate(trial);
+        descend(trial, trialEvenness);
+        if (trialEvenness.objectiveDb < bestEvenness.objectiveDb) {
+            best = trial;
+            bestEvenness = trialEvenness;
+        }
+        if (progress) progress->update(kick + 2);
     }
     if (progress) progress->finish();
     result.chosen = best;
-    result.chosenEvenness = bestEvenness;
+    result.chosenEvenness = evaluate(best, &result.chosenProfile);
+    evaluate(result.start, &result.startProfile);
     result.evaluations = evaluations_;
     result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
     // Leave the instance holding the chosen array.
     session_.applyCells(best.splaysDeg, best.kinds);
+    session_.aimArray({scenario_.arrayAnglesDeg.x, best.tiltDeg, scenario_.arrayAnglesDeg.z});
     return result;
 }
 
 namespace {
 
-std::string choiceText(const ArrayChoice& choice) {
+std::string choiceText(const ArrayChoice& choice, bool withTilt) {
     std::string out = "splays";
     for (double s : choice.splaysDeg) out += " " + splayText(s);
     if (!choice.kinds.empty()) {
         out += "; kinds";
         for (int k : choice.kinds) out += std::string(" ") + kCabinetKindNames[k];
     }
+    if (withTilt) out += "; tilt " + splayText(choice.tiltDeg);
     return out;
 }
 
-std::string evennessLine(const char* name, const ArrayChoice& choice, const Evenness& e) {
-    return std::string("  ") + name + ": objective " + fixed(e.objectiveDb, 2) + " dB, broadband spread " +
-           fixed(e.broadbandSpreadDb, 2) + " dB(A)\n    " + choiceText(choice) + "\n";
-}
+std::string rangeLabel(int first, int last) { return bandLabel(first) + "-" + bandLabel(last); }
 
 }  // namespace
 
 std::string formatDesign(const DesignResult& r, const DesignOptions& options, const Scenario& scenario) {
+    double nearM = HUGE_VAL, farM = 0;
+    for (double d : r.chosenProfile.distanceM) nearM = std::min(nearM, d), farM = std::max(farM, d);
     std::string out = "Design along the audience line: " + std::to_string(r.seats) + " seats every " +
-                      fixed(kDesignSeatSpacingM, 1) + " m, band-averaged coherent sums\n";
-    out += "Objective: the 90th minus the 10th percentile of the level's residual against " +
-           fixed(options.slopeDbPerDoubling, 1) +
-           " dB per doubling of the distance from the array position; the mean of the broadband (A-weighted)\n"
-           "spread and the mean spread of the bands 500 Hz to 8 kHz.\n";
-    out += evennessLine("scenario's own splays", r.scenario, r.scenarioEvenness);
-    out += evennessLine("best uniform splay", r.uniform, r.uniformEvenness);
-    out += evennessLine("start (equal shares of the line)", r.start, r.startEvenness);
-    out += evennessLine("chosen", r.chosen, r.chosenEvenness);
-    out += "Spread per band, dB (scenario / uniform / start / chosen):\n";
-    for (int b = 0; b < kDesignBandCount; ++b) {
-        char line[128];
-        std::snprintf(line, sizeof line, "  %9s  %6.2f  %6.2f  %6.2f  %6.2f\n",
-                      bandLabel(kDesignFirstBand + b).c_str(), r.scenarioEvenness.bandSpreadDb[size_t(b)],
-                      r.uniformEvenness.bandSpreadDb[size_t(b)], r.startEvenness.bandSpreadDb[size_t(b)],
-                      r.chosenEvenness.bandSpreadDb[size_t(b)]);
+                      fixed(kDesignSeatSpacingM, 1) + " m, " + fixed(nearM, 1) + " to " + fixed(farM, 1) +
+                      " m from the array position; band-averaged coherent sums.\n";
+    out += "Target: " + fixed(options.slopeDbPerDoubling, 1) +
+           " dB per doubling of that distance. Spread: the 90th minus the 10th percentile of the level's\n"
+           "residual against the target. Objective: broadband spread + mean + worst band spread, bands " + rangeLabel(options.firstBand, options.lastBand) + ".\n\n";
+    const std::string designBands = rangeLabel(options.firstBand, options.lastBand);
+    const std::string combBands = rangeLabel(kCombFirstBand, kCombLastBand);
+    char line[256];
+    std::snprintf(line, sizeof line, "  %-24s %9s %9s  %-17s  %-17s  %s\n", "", "objective", "broadband",
+                  designBands.c_str(), combBands.c_str(), "fitted slope");
+    out += line;
+    std::snprintf(line, sizeof line, "  %-24s %9s %9s  %8s %8s  %8s %8s  %s\n", "", "dB", "dB(A)", "mean", "worst",
+                  "mean", "worst", "dB/doubling");
+    out += line;
+    const bool withTilt = options.tiltRangeDeg.has_value();
+    struct Row {
+        const char* name;
+        const ArrayChoice& choice;
+        const Evenness& e;
+    };
+    const Row rows[] = {{"scenario's own splays", r.scenario, r.scenarioEvenness},
+                        {"best uniform splay", r.uniform, r.uniformEvenness},
+                        {"start (equal shares)", r.start, r.startEvenness},
+                        {"chosen", r.chosen, r.chosenEvenness}};
+    for (const Row& row : rows) {
+        const auto comb = meanAndWorst(row.e.bandSpreadDb, kCombFirstBand, kCombLastBand);
+        std::snprintf(line, sizeof line, "  %-24s %9.2f %9.2f  %8.2f %8.2f  %8.2f %8.2f  %+.2f\n", row.name,
+                      row.e.objectiveDb, row.e.broadbandSpreadDb, row.e.meanBandSpreadDb, row.e.worstBandSpreadDb,
+                      comb.first, comb.second, row.e.fittedSlopeDbPerDoubling);
+        out += line;
+    }
+    out += "\n";
+    for (const Row& row : rows) out += std::string("  ") + row.name + ": " + choiceText(row.choice, withTilt) + "\n";
+    out += "\nSpread per band, dB (scenario / uniform / start / chosen; last, the chosen array's power sum,\n"
+           "its coverage without the cells' interference):\n";
+    for (int b = std::min(options.firstBand, kCombFirstBand); b <= std::max(options.lastBand, kCombLastBand); ++b) {
+        std::snprintf(line, sizeof line, "  %9s  %6.2f  %6.2f  %6.2f  %6.2f   %6.2f\n", bandLabel(b).c_str(),
+                      r.scenarioEvenness.bandSpreadDb[size_t(b)], r.uniformEvenness.bandSpreadDb[size_t(b)],
+                      r.startEvenness.bandSpreadDb[size_t(b)], r.chosenEvenness.bandSpreadDb[size_t(b)],
+                      r.chosenEvenness.powerBandSpreadDb[size_t(b)]);
         out += line;
     }
     out += "Search: " + std::to_string(r.evaluations) + " arrays evaluated in " + fixed(r.seconds, 2) + " s (" +
@@ -323,7 +503,7 @@ std::string formatDesign(const DesignResult& r, const DesignOptions& options, co
 }
 
 std::string designedScenarioText(const std::string& text, const Scenario& scenario, const ArrayChoice& choice,
-                                 const std::vector<uint8_t>& blob) {
+                                 const std::vector<uint8_t>& blob, bool withTilt) {
     std::string splays = "splays =", kinds = "kinds =";
     for (double s : choice.splaysDeg) splays += " " + splayText(s);
     for (int k : choice.kinds) kinds += std::string(" ") + kCabinetKindNames[k];
@@ -331,17 +511,21 @@ std::string designedScenarioText(const std::string& text, const Scenario& scenar
         const auto it = scenario.keyLines.find(key);
         return it == scenario.keyLines.end() ? 0 : it->second;
     };
-    const int splaysLine = lineOf("splays"), kindsLine = lineOf("kinds");
+    const int splaysLine = lineOf("splays"), kindsLine = lineOf("kinds"), anglesLine = lineOf("array_angles");
+    const std::string angles = "array_angles = " + splayText(scenario.arrayAnglesDeg.x) + " " +
+                               splayText(choice.tiltDeg) + " " + splayText(scenario.arrayAnglesDeg.z);
     std::istringstream in(text);
     std::string out, raw;
     for (int number = 1; std::getline(in, raw); ++number) {
         if (!raw.empty() && raw.back() == '\r') raw.pop_back();
         if (number == splaysLine) raw = splays;
         else if (number == kindsLine) raw = choice.kinds.empty() ? "" : kinds;
+        else if (withTilt && number == anglesLine) raw = angles;
         out += raw + "\n";
     }
     if (splaysLine == 0) out += splays + "\n";
     if (kindsLine == 0 && !choice.kinds.empty()) out += kinds + "\n";
+    if (withTilt && anglesLine == 0) out += angles + "\n";
     out += "# The setup blob of this array, as handed to IP_SetValue(1, ...):\n#";
     for (size_t i = 0; i < blob.size(); ++i) {
         char hex[4];

@@ -11,6 +11,7 @@
 
 #include "tools/arrayhost/coverage.h"
 #include "tools/arrayhost/design.h"
+#include "tools/arrayhost/progress.h"
 #include "tools/arrayhost/plots.h"
 #include "tools/arrayhost/report.h"
 #include "tools/arrayhost/scenario.h"
@@ -25,7 +26,8 @@ constexpr int kBadInput = 1, kPluginFailed = 2, kOutputFailed = 3;
 
 constexpr const char* kUsage =
     "usage: arrayhost [SCENARIO] [--plugin NAME|PATH] [--out DIR] [--no-images] [--quiet]\n"
-    "       arrayhost --design [SCENARIO] [--slope 0|-1.5|-3] [--plugin NAME|PATH] [--out DIR] [--quiet]\n"
+    "       arrayhost --design [SCENARIO] [--slope 0|-1.5|-3] [--bands LOW HIGH] [--tilt MIN MAX]\n"
+    "                 [--plugin NAME|PATH] [--out DIR] [--no-images] [--quiet]\n"
     "       arrayhost --default-scenario\n"
     "Runs SCENARIO (a text file; without one, the built-in default) through a plug-in\n"
     "the way the host program does, prints a report and writes maps, a side view,\n"
@@ -35,14 +37,23 @@ constexpr const char* kUsage =
     "  --no-images         report only\n"
     "  --quiet             no progress bar\n"
     "  --design            choose splays (and kinds) for an even level along the\n"
-    "                      scenario's audience_line; writes arrayhost-design.txt\n"
+    "                      scenario's audience_line; writes arrayhost-design.txt,\n"
+    "                      its setup blob and a plot of level against distance\n"
     "  --slope DB          the design's target level change per doubling of distance\n"
+    "  --bands LOW HIGH    the bands the design weighs, in Hz (default 500 8000)\n"
+    "  --tilt MIN MAX      let the design choose the array's tilt (its second angle,\n"
+    "                      degrees, negative down) in 0.5 degree steps within MIN..MAX\n"
+    "  --each-band         also design for each band alone and report the spread it\n"
+    "                      reaches by itself: what these balloons allow at best\n"
     "  --default-scenario  print the built-in scenario and stop\n";
 
 struct Options {
     std::string scenarioPath, plugin, outDir = "arrayhost-output";
     bool images = true, progress = true, design = false;
     double slopeDbPerDoubling = 0;
+    int firstBand = kDesignFirstBand, lastBand = kDesignLastBand;
+    std::optional<std::pair<double, double>> tiltRangeDeg;
+    bool eachBand = false;
 };
 
 std::string fileLabel(const std::string& name) {
@@ -89,6 +100,85 @@ private:
     bool ok_ = true;
 };
 
+std::string slopeText(double v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%g", v);
+    return text;
+}
+
+// The broadband level and 1, 2, 4 and 8 kHz along the line, for the start
+// (dashed) and the chosen array (solid), and the target line through the
+// chosen array's mean broadband residual.
+std::vector<ProfileCurve> profileCurves(const DesignResult& result, const DesignOptions& options) {
+    struct Series {
+        const char* label;
+        int band;  // -1: broadband
+        Rgb colour;
+    };
+    const Series series[] = {{"broadband", -1, {20, 20, 20}},
+                             {"1 kHz", bandIndexOfHz(1000), {31, 119, 180}},
+                             {"2 kHz", bandIndexOfHz(2000), {44, 160, 44}},
+                             {"4 kHz", bandIndexOfHz(4000), {255, 127, 14}},
+                             {"8 kHz", bandIndexOfHz(8000), {214, 39, 40}}};
+    std::vector<ProfileCurve> curves;
+    const LevelProfile& chosen = result.chosenProfile;
+    ProfileCurve target{"target", {150, 150, 150}, false, 5, chosen.distanceM, {}, chosen.segment};
+    double offset = 0;
+    for (size_t i = 0; i < chosen.distanceM.size(); ++i) {
+        offset += chosen.broadbandDbA[i] - options.slopeDbPerDoubling * std::log2(chosen.distanceM[i]);
+    }
+    offset /= double(std::max<size_t>(chosen.distanceM.size(), 1));
+    for (double d : chosen.distanceM) target.levelDb.push_back(offset + options.slopeDbPerDoubling * std::log2(d));
+    curves.push_back(target);
+    for (const LevelProfile* profile : {&result.startProfile, &result.chosenProfile}) {
+        const bool start = profile == &result.startProfile;
+        for (const Series& s : series) {
+            ProfileCurve curve{std::string(start ? "start: " : "chosen: ") + s.label, s.colour, start,
+                               start ? 1 : 2, profile->distanceM, {}, profile->segment};
+            for (size_t i = 0; i < profile->distanceM.size(); ++i) {
+                curve.levelDb.push_back(s.band < 0 ? profile->broadbandDbA[i] : profile->bandDb[i][size_t(s.band)]);
+            }
+            curves.push_back(curve);
+        }
+    }
+    return curves;
+}
+
+// Each band of the design's range designed for by itself: the spread it
+// reaches alone is about the least these balloons allow in that band, which
+// the joint design can only approach.
+std::string eachBandReport(const Session& session, const Scenario& scenario, const models::ModelDefinition& model,
+                           const DesignOptions& joint, const DesignResult& result) {
+    std::string out = "\nEach band designed for by itself (spread in dB: alone / in the chosen array):\n";
+    double aloneSum = 0, aloneWorst = 0;
+    std::unique_ptr<ProgressBar> progress;
+    if (joint.showProgress) progress = std::make_unique<ProgressBar>(joint.lastBand - joint.firstBand + 1);
+    for (int band = joint.firstBand; band <= joint.lastBand; ++band) {
+        DesignOptions alone = joint;
+        alone.aloneBand = band;
+        alone.showProgress = false;
+        const DesignResult r = Designer(session, scenario, model, alone).run();
+        const double spread = r.chosenEvenness.bandSpreadDb[size_t(band)];
+        aloneSum += spread;
+        aloneWorst = std::max(aloneWorst, spread);
+        char line[96];
+        std::snprintf(line, sizeof line, "  %9s  %6.2f  %6.2f\n", bandLabel(band).c_str(), spread,
+                      result.chosenEvenness.bandSpreadDb[size_t(band)]);
+        out += line;
+        if (progress) progress->update(band - joint.firstBand + 1);
+    }
+    if (progress) progress->finish();
+    char line[160];
+    std::snprintf(line, sizeof line, "  alone: mean %.2f, worst %.2f; chosen: mean %.2f, worst %.2f\n",
+                  aloneSum / (joint.lastBand - joint.firstBand + 1), aloneWorst,
+                  result.chosenEvenness.meanBandSpreadDb, result.chosenEvenness.worstBandSpreadDb);
+    // The design leaves the instance holding its choice; the last one here
+    // was a single band's.
+    session.applyCells(result.chosen.splaysDeg, result.chosen.kinds);
+    session.aimArray({scenario.arrayAnglesDeg.x, result.chosen.tiltDeg, scenario.arrayAnglesDeg.z});
+    return out + line;
+}
+
 int runDesign(const Options& options, Scenario scenario) {
     if (!scenario.audienceLine) {
         std::fprintf(stderr, "arrayhost: %saudience_line: missing: --design needs an audience line\n",
@@ -113,10 +203,14 @@ int runDesign(const Options& options, Scenario scenario) {
     }
     DesignOptions designOptions;
     designOptions.slopeDbPerDoubling = options.slopeDbPerDoubling;
+    designOptions.firstBand = options.firstBand;
+    designOptions.lastBand = options.lastBand;
+    designOptions.tiltRangeDeg = options.tiltRangeDeg;
     designOptions.showProgress = options.progress;
     Designer designer(*session, scenario, *model, designOptions);
     const DesignResult result = designer.run();
     std::string report = "arrayhost --design: " + scenario.source + "\n\n" + formatDesign(result, designOptions, scenario);
+    if (options.eachBand) report += eachBandReport(*session, scenario, *model, designOptions, result);
     std::fputs(report.c_str(), stdout);
 
     std::string text = defaultScenarioText();
@@ -132,11 +226,21 @@ int runDesign(const Options& options, Scenario scenario) {
     std::filesystem::create_directories(options.outDir, fsError);
     Output out(options.outDir);
     if (fsError) return out.fail("cannot create " + options.outDir + ": " + fsError.message()), kOutputFailed;
-    out.text(designedScenarioText(text, scenario, result.chosen, blob), "arrayhost-design.txt");
+    out.text(designedScenarioText(text, scenario, result.chosen, blob, options.tiltRangeDeg.has_value()),
+             "arrayhost-design.txt");
     if (out.ok()) out.text(std::string(blob.begin(), blob.end()), "arrayhost-design-blob.bin");
+    if (out.ok()) out.text(report, "arrayhost-design-report.txt");
+    if (out.ok() && options.images) {
+        out.png(drawLevelAgainstDistance(profileCurves(result, designOptions),
+                                         scenario.plugin + ": level along the audience line",
+                                         "broadband in dB(A), bands in dB; dashed: start (equal shares); grey: target, " +
+                                             slopeText(options.slopeDbPerDoubling) + " dB per doubling"),
+                "arrayhost-design-profile.png");
+    }
     if (!out.ok()) return kOutputFailed;
-    std::printf("Written:\n  %s\n  %s\n", out.path("arrayhost-design.txt").c_str(),
-                out.path("arrayhost-design-blob.bin").c_str());
+    std::printf("Written:\n  %s\n  %s\n  %s\n%s", out.path("arrayhost-design.txt").c_str(),
+                out.path("arrayhost-design-blob.bin").c_str(), out.path("arrayhost-design-report.txt").c_str(),
+                out.written().c_str());
     return 0;
 }
 
@@ -289,6 +393,30 @@ int main(int argc, char** argv) {
                 return kBadInput;
             }
             options.slopeDbPerDoubling = std::strtod(slope.c_str(), nullptr);
+        } else if (arg == "--bands") {
+            const std::string low = value("--bands"), high = value("--bands");
+            options.firstBand = bandIndexOfHz(std::strtod(low.c_str(), nullptr));
+            options.lastBand = bandIndexOfHz(std::strtod(high.c_str(), nullptr));
+            if (options.firstBand < 0 || options.lastBand < options.firstBand) {
+                std::fprintf(stderr,
+                             "arrayhost: --bands takes two band centres in Hz, low then high (100 to 10000), not %s %s\n",
+                             low.c_str(), high.c_str());
+                return kBadInput;
+            }
+        } else if (arg == "--tilt") {
+            const std::string low = value("--tilt"), high = value("--tilt");
+            char* end1 = nullptr;
+            char* end2 = nullptr;
+            const double lo = std::strtod(low.c_str(), &end1), hi = std::strtod(high.c_str(), &end2);
+            if (*end1 != '\0' || *end2 != '\0' || low.empty() || high.empty() || !(lo <= hi) || lo < -90 ||
+                hi > 90) {
+                std::fprintf(stderr, "arrayhost: --tilt takes two angles in degrees, MIN <= MAX within -90..90, not %s %s\n",
+                             low.c_str(), high.c_str());
+                return kBadInput;
+            }
+            options.tiltRangeDeg = std::make_pair(lo, hi);
+        } else if (arg == "--each-band") {
+            options.eachBand = true;
         } else if (arg == "--quiet") {
             options.progress = false;
         } else if (!arg.empty() && arg[0] == '-') {

@@ -226,4 +226,75 @@ Canvas drawSideView(const Mesh& mesh, const std::vector<CellPose>& poses, const 
     return c;
 }
 
+Canvas drawLevelAgainstDistance(const std::vector<ProfileCurve>& curves, const std::string& title,
+                                const std::string& subtitle) {
+    Canvas c(kProfileImageWidth, kProfileImageHeight, kWhite);
+    drawTitles(c, title, subtitle);
+    double dMin = HUGE_VAL, dMax = 0, lMin = HUGE_VAL, lMax = -HUGE_VAL;
+    for (const ProfileCurve& curve : curves) {
+        for (size_t i = 0; i < curve.distanceM.size(); ++i) {
+            dMin = std::min(dMin, curve.distanceM[i]);
+            dMax = std::max(dMax, curve.distanceM[i]);
+            lMin = std::min(lMin, curve.levelDb[i]);
+            lMax = std::max(lMax, curve.levelDb[i]);
+        }
+    }
+    if (!(dMax > dMin)) dMin = 1, dMax = 2;
+    if (!(lMax > lMin)) lMin = 0, lMax = 1;
+    const double lStep = niceStep(lMax - lMin, 8);
+    lMin = std::floor(lMin / lStep) * lStep;
+    lMax = std::ceil(lMax / lStep) * lStep;
+    const double xMin = std::log2(dMin) - 0.05, xMax = std::log2(dMax) + 0.05;
+    const int left = 110, top = 120, right = kProfileImageWidth - 290, bottom = kProfileImageHeight - 80;
+    auto px = [&](double dM) { return left + (std::log2(dM) - xMin) / (xMax - xMin) * (right - left); };
+    auto py = [&](double l) { return bottom - (l - lMin) / (lMax - lMin) * (bottom - top); };
+
+    // Grid and axes: distances at round values, levels at round steps.
+    constexpr Rgb kGrid{225, 225, 225};
+    const int h = Canvas::textHeight(kLabelScale);
+    for (double d : {0.5, 1.0, 2.0, 3.0, 4.0, 5.0, 7.0, 10.0, 12.0, 15.0, 20.0, 25.0, 30.0, 40.0, 50.0, 70.0, 100.0,
+                     150.0, 200.0}) {
+        if (d < dMin * 0.97 || d > dMax * 1.03) continue;
+        const int x = int(std::lround(px(d)));
+        c.fillRect(x, top, x + 1, bottom, kGrid);
+        c.fillRect(x, bottom, x + 1, bottom + 6, kInk);
+        const std::string t = tickText(d, d < 1 ? 0.5 : 1);
+        c.text(x - Canvas::textWidth(t, kLabelScale) / 2, bottom + 10, t, kInk, kLabelScale);
+    }
+    int widest = 0;
+    for (double l = lMin; l <= lMax + 1e-9; l += lStep) {
+        const int y = int(std::lround(py(l)));
+        c.fillRect(left, y, right, y + 1, kGrid);
+        c.fillRect(left - 6, y, left, y + 1, kInk);
+        const std::string t = tickText(l, lStep);
+        widest = std::max(widest, Canvas::textWidth(t, kLabelScale));
+        c.text(left - 10 - Canvas::textWidth(t, kLabelScale), y - h / 2, t, kInk, kLabelScale);
+    }
+    c.frameRect(left - 1, top - 1, right + 1, bottom + 1, kInk);
+    const std::string xLabel = "distance from the array position (m, logarithmic)", yLabel = "level (dB, dB(A))";
+    c.text((left + right - Canvas::textWidth(xLabel, kLabelScale)) / 2, bottom + 16 + h, xLabel, kInk, kLabelScale);
+    c.textUp(left - 22 - widest - h, (top + bottom - Canvas::textWidth(yLabel, kLabelScale)) / 2, yLabel, kInk,
+             kLabelScale);
+
+    for (const ProfileCurve& curve : curves) {
+        for (size_t i = 1; i < curve.distanceM.size(); ++i) {
+            if (!curve.segment.empty() && curve.segment[i] != curve.segment[i - 1]) continue;
+            const double x0 = px(curve.distanceM[i - 1]), y0 = py(curve.levelDb[i - 1]);
+            const double x1 = px(curve.distanceM[i]), y1 = py(curve.levelDb[i]);
+            if (curve.dashed) c.dashedLine(x0, y0, x1, y1, curve.colour, 5);
+            else c.line(x0, y0, x1, y1, curve.colour, curve.thickness);
+        }
+    }
+    // The legend, to the right of the plot.
+    int y = top;
+    for (const ProfileCurve& curve : curves) {
+        const int x = right + 24;
+        if (curve.dashed) c.dashedLine(x, y + h / 2, x + 36, y + h / 2, curve.colour, 5);
+        else c.line(x, y + h / 2, x + 36, y + h / 2, curve.colour, curve.thickness);
+        c.text(x + 44, y, curve.label, kInk, kLabelScale);
+        y += h + 10;
+    }
+    return c;
+}
+
 }  // namespace arrayhost

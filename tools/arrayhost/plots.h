@@ -13,6 +13,7 @@ namespace arrayhost {
 
 inline constexpr int kMapImageWidth = 900, kMapImageHeight = 760;
 inline constexpr int kSideImageWidth = 760, kSideImageHeight = 760;
+inline constexpr int kProfileImageWidth = 1100, kProfileImageHeight = 700;
 inline constexpr Rgb kCabinetInk{25, 55, 120};  // the side view's mesh edges
 
 // A round tick step giving about `ticks` intervals over `span`: 1, 2 or 5 times a power of ten.
@@ -40,5 +41,21 @@ Canvas drawCoverageMap(const CoverageMap& map, int layer, double rangeDb, const 
 // Each cell's aim, from its reported angles, is drawn as a dashed ray.
 Canvas drawSideView(const Mesh& mesh, const std::vector<CellPose>& poses, const Vec3& arrayPositionM,
                     const Vec3& arrayAnglesDeg, const std::string& title);
+
+// One line of a level-against-distance plot. Points with different segment
+// numbers are not joined (a gap in the audience, a balcony).
+struct ProfileCurve {
+    std::string label;
+    Rgb colour;
+    bool dashed = false;
+    int thickness = 2;
+    std::vector<double> distanceM, levelDb;
+    std::vector<int> segment;
+};
+
+// Level against the distance on a logarithmic axis, so that a constant slope
+// per doubling of distance is a straight line; a legend names the curves.
+Canvas drawLevelAgainstDistance(const std::vector<ProfileCurve>& curves, const std::string& title,
+                                const std::string& subtitle);
 
 }  // namespace arrayhost

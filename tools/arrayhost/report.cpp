@@ -102,11 +102,12 @@ std::string formatCoverage(const CoverageMap& map, const SweepTiming& timing, Ma
     std::string out = format("Audience plane: x %g to %g m, y %g to %g m, at %g m; grid %g m, %d x %d seats\n",
                              p.xMinM, p.xMaxM, p.yMinM, p.yMaxM, p.heightM, p.resolutionM, p.columns(), p.rows());
     out += format("Sweep: %ld seats x %ld cells = %ld responses in %.3f s: %s overall; %.3f s in the plug-in's "
-                  "exports: %s\n",
+                  "exports: %s; the sweep took %.1f times that\n",
                   timing.seats, timing.seats > 0 ? timing.responses / timing.seats : 0, timing.responses,
                   timing.seconds, formatRate(timing.seconds > 0 ? timing.responses / timing.seconds : 0).c_str(),
                   timing.pluginSeconds,
-                  formatRate(timing.pluginSeconds > 0 ? timing.responses / timing.pluginSeconds : 0).c_str());
+                  formatRate(timing.pluginSeconds > 0 ? timing.responses / timing.pluginSeconds : 0).c_str(),
+                  timing.pluginSeconds > 0 ? timing.seconds / timing.pluginSeconds : 0.0);
     out += format("Maps (%s sum): loudest and quietest seat\n", sumName(sum));
     auto line = [&](const std::string& name, int layer, const char* unit) {
         const auto hi = map.loudest(layer), lo = map.quietest(layer);

@@ -163,6 +163,11 @@ bool Session::applyCells(const std::vector<double>& splaysDeg, const std::vector
     return library_->IP_SetValue(1, blob.data()) == 0 && library_->CI_GetComponents() == int(splaysDeg.size());
 }
 
+void Session::aimArray(const Vec3& anglesDeg) const {
+    const float angles[3] = {float(anglesDeg.x), float(anglesDeg.y), float(anglesDeg.z)};
+    library_->CI_SetLspkAngles3fv(angles);
+}
+
 std::vector<CellPose> Session::cellPoses() const {
     std::vector<CellPose> poses(static_cast<size_t>(cellCount_));
     for (int cell = 1; cell <= cellCount_; ++cell) {

@@ -59,6 +59,8 @@ public:
     // blob format learnt at setUp; false when the plug-in refuses it.
     bool applyCells(const std::vector<double>& splaysDeg, const std::vector<int>& kinds) const;
     const BlobFormat& blobFormat() const { return format_; }
+    // CI_SetLspkAngles3fv for the current instance.
+    void aimArray(const Vec3& anglesDeg) const;
 
     int cellCount() const { return cellCount_; }
     std::vector<CellPose> cellPoses() const;

@@ -42,6 +42,8 @@ void Workers::work() {
         ++running_;
         lock.unlock();
         job();
+        // Whatever the job holds goes before wait() can return.
+        job = nullptr;
         lock.lock();
         --running_;
         if (jobs_.empty() && running_ == 0) idle_.notify_all();

@@ -25,3 +25,5 @@ expect_refusal(1 "bad-audience-line.txt:7: audience_line: point 2 lies 3 m off t
                ${SCENARIO_DIR}/bad-audience-line.txt)
 expect_refusal(1 "qspan.txt: audience_line: missing: --design needs an audience line"
                --design ${EXAMPLES_DIR}/qspan.txt)
+expect_refusal(1 "--tilt takes two angles in degrees, MIN <= MAX" --design --tilt 5 -5)
+expect_refusal(1 "--bands takes two band centres in Hz, low then high" --design --bands 1000 300)

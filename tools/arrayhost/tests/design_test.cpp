@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "tools/arrayhost/design.h"
+#include "tools/arrayhost/setup_blob.h"
 
 using namespace arrayhost;
 
@@ -66,6 +68,7 @@ TEST(Design, ChoosesDialogValuesBeatsItsBaselinesAndRepeatsItself) {
         const models::ModelDefinition& model = *modelOf(scenario.plugin);
         DesignOptions options;
         options.showProgress = false;
+        options.kickResponseBudget = 2e5;  // a few kicks, quickly
         const DesignResult first = Designer(*session, scenario, model, options).run();
         for (int n = 1; n <= scenario.cellCount(); ++n) {
             const auto allowed = allowedSplaysDeg(model, n);
@@ -99,4 +102,42 @@ TEST(Design, WrittenScenarioReadsBackAsTheChosenArray) {
     EXPECT_EQ(back.splaysDeg, choice.splaysDeg);
     EXPECT_EQ(back.kinds, choice.kinds);
     EXPECT_NE(written.find("# 10 00 00 00"), std::string::npos);
+}
+
+// The fitted slope of the design on the default scenario follows a -3 dB
+// target; and the tilt, when the design may choose it, stays in its range on
+// the half-degree grid and comes back from the written scenario, with the
+// splays, kinds and the setup blob.
+TEST(Design, FollowsASlopedTargetAndWritesBackTheTiltItChose) {
+    const Scenario defaults = defaultScenario();
+    std::string error;
+    auto session = Session::open(defaults.plugin, error);
+    ASSERT_TRUE(session && session->setUp(defaults, error)) << error;
+    DesignOptions options;
+    options.showProgress = false;
+    options.kickResponseBudget = 0;  // the first descent alone
+    options.slopeDbPerDoubling = -3;
+    const DesignResult sloped = Designer(*session, defaults, *modelOf(defaults.plugin), options).run();
+    EXPECT_NEAR(sloped.chosenEvenness.fittedSlopeDbPerDoubling, -3, 0.5);
+    EXPECT_GT(std::fabs(sloped.uniformEvenness.fittedSlopeDbPerDoubling + 3),
+              std::fabs(sloped.chosenEvenness.fittedSlopeDbPerDoubling + 3));
+
+    const std::string text = "plugin = qspan\ncells = 5\nsplays = 0 0 0 0 0\nkinds = QSB QSB QSB QSB QSB\n"
+                             "array_position = 0 0 9\narray_angles = 0 -1 0\nseat = 0 -10 1.2\n"
+                             "audience_line = 0 -3 1.2; 0 -16 1.2 | 0 -12 5; 0 -20 7\n";
+    const Scenario balcony = scenarioOf(text);
+    auto qspan = Session::open(balcony.plugin, error);
+    ASSERT_TRUE(qspan && qspan->setUp(balcony, error)) << error;
+    options.slopeDbPerDoubling = 0;
+    options.tiltRangeDeg = std::make_pair(-4.0, 2.0);
+    const DesignResult tilted = Designer(*qspan, balcony, *modelOf(balcony.plugin), options).run();
+    const double tilt = tilted.chosen.tiltDeg;
+    EXPECT_TRUE(tilt >= -4 && tilt <= 2) << tilt;
+    EXPECT_DOUBLE_EQ(tilt * 2, std::round(tilt * 2));
+    const auto blob = makeSetupBlob(qspan->blobFormat(), tilted.chosen.splaysDeg, tilted.chosen.kinds);
+    const Scenario back = scenarioOf(designedScenarioText(text, balcony, tilted.chosen, blob, true));
+    EXPECT_EQ(back.arrayAnglesDeg.y, tilt);
+    EXPECT_EQ(back.splaysDeg, tilted.chosen.splaysDeg);
+    EXPECT_EQ(back.kinds, tilted.chosen.kinds);
+    EXPECT_EQ(makeSetupBlob(qspan->blobFormat(), back.splaysDeg, back.kinds), blob);
 }

@@ -1,13 +1,15 @@
-// The stand-in host's own arithmetic per seat: the power and coherent sums of
-// one seat's cell responses, in both coherent modes, timed against the same
-// sums evaluated as written down (a sine, cosine and power of ten per cell
-// and frequency). The responses are those of a 12-cell array at a seat
-// 20 m away, with levels and phases spread as a plug-in's are.
+// The stand-in host's own arithmetic. Per seat: the power and coherent sums
+// of one seat's cell responses, in both coherent modes, timed against the
+// same sums evaluated as written down (a sine, cosine and power of ten per
+// cell and frequency), for responses like a 12- or 16-cell array's at a seat
+// 20 m away. Per design step: one array of 16 ktr4 cells set up and measured
+// at 200 seats along an audience line, through the plug-in's exports.
 #include <benchmark/benchmark.h>
 
 #include <random>
 #include <vector>
 
+#include "tools/arrayhost/design.h"
 #include "tools/arrayhost/direct_sum.h"
 #include "tools/arrayhost/summation.h"
 
@@ -49,6 +51,28 @@ BENCHMARK_CAPTURE(fastSums, band_average, CoherentMode::BandAverage)->Arg(12)->A
 BENCHMARK_CAPTURE(fastSums, centre_only, CoherentMode::CentreOnly)->Arg(12)->Arg(16);
 BENCHMARK_CAPTURE(directSums, band_average, CoherentMode::BandAverage)->Arg(12);
 BENCHMARK_CAPTURE(directSums, centre_only, CoherentMode::CentreOnly)->Arg(12);
+
+void designEvaluation(benchmark::State& state) {
+    arrayhost::ScenarioError error;
+    const auto scenario = arrayhost::parseScenario(
+        "plugin = ktr4\ncells = 16\narray_position = 0 0 12\narray_angles = 0 -5 0\nseat = 0 -20 1.2\n"
+        "audience_line = 0 -3 1.2; 0 -102.5 1.2\n",
+        "benchmark", error);
+    std::string failure;
+    auto session = arrayhost::Session::open(scenario->plugin, failure);
+    if (!session || !session->setUp(*scenario, failure)) {
+        state.SkipWithError(failure.c_str());
+        return;
+    }
+    arrayhost::DesignOptions options;
+    options.showProgress = false;
+    arrayhost::Designer designer(*session, *scenario, *arrayhost::modelOf("ktr4"), options);
+    arrayhost::ArrayChoice choice{std::vector<double>(16, 1.668), {}, -5};
+    choice.splaysDeg[0] = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(designer.evaluate(choice).objectiveDb);
+    state.counters["seats"] = 200;
+}
+BENCHMARK(designEvaluation)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
