@@ -116,11 +116,4 @@ private:
     std::vector<SeatLevels> levels_;
 };
 
-std::string formatDesign(const DesignResult& result, const DesignOptions& options, const Scenario& scenario);
-
-// The scenario text with its `splays` (and `kinds`, and the tilt in
-// `array_angles` when the design chose it) replaced by the choice.
-std::string designedScenarioText(const std::string& text, const Scenario& scenario, const ArrayChoice& choice,
-                                 const std::vector<uint8_t>& blob, bool withTilt = false);
-
 }  // namespace arrayhost

@@ -11,6 +11,7 @@
 
 #include "tools/arrayhost/coverage.h"
 #include "tools/arrayhost/design.h"
+#include "tools/arrayhost/design_output.h"
 #include "tools/arrayhost/progress.h"
 #include "tools/arrayhost/plots.h"
 #include "tools/arrayhost/report.h"
@@ -99,85 +100,6 @@ private:
     std::string dir_, written_;
     bool ok_ = true;
 };
-
-std::string slopeText(double v) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%g", v);
-    return text;
-}
-
-// The broadband level and 1, 2, 4 and 8 kHz along the line, for the start
-// (dashed) and the chosen array (solid), and the target line through the
-// chosen array's mean broadband residual.
-std::vector<ProfileCurve> profileCurves(const DesignResult& result, const DesignOptions& options) {
-    struct Series {
-        const char* label;
-        int band;  // -1: broadband
-        Rgb colour;
-    };
-    const Series series[] = {{"broadband", -1, {20, 20, 20}},
-                             {"1 kHz", bandIndexOfHz(1000), {31, 119, 180}},
-                             {"2 kHz", bandIndexOfHz(2000), {44, 160, 44}},
-                             {"4 kHz", bandIndexOfHz(4000), {255, 127, 14}},
-                             {"8 kHz", bandIndexOfHz(8000), {214, 39, 40}}};
-    std::vector<ProfileCurve> curves;
-    const LevelProfile& chosen = result.chosenProfile;
-    ProfileCurve target{"target", {150, 150, 150}, false, 5, chosen.distanceM, {}, chosen.segment};
-    double offset = 0;
-    for (size_t i = 0; i < chosen.distanceM.size(); ++i) {
-        offset += chosen.broadbandDbA[i] - options.slopeDbPerDoubling * std::log2(chosen.distanceM[i]);
-    }
-    offset /= double(std::max<size_t>(chosen.distanceM.size(), 1));
-    for (double d : chosen.distanceM) target.levelDb.push_back(offset + options.slopeDbPerDoubling * std::log2(d));
-    curves.push_back(target);
-    for (const LevelProfile* profile : {&result.startProfile, &result.chosenProfile}) {
-        const bool start = profile == &result.startProfile;
-        for (const Series& s : series) {
-            ProfileCurve curve{std::string(start ? "start: " : "chosen: ") + s.label, s.colour, start,
-                               start ? 1 : 2, profile->distanceM, {}, profile->segment};
-            for (size_t i = 0; i < profile->distanceM.size(); ++i) {
-                curve.levelDb.push_back(s.band < 0 ? profile->broadbandDbA[i] : profile->bandDb[i][size_t(s.band)]);
-            }
-            curves.push_back(curve);
-        }
-    }
-    return curves;
-}
-
-// Each band of the design's range designed for by itself: the spread it
-// reaches alone is about the least these balloons allow in that band, which
-// the joint design can only approach.
-std::string eachBandReport(const Session& session, const Scenario& scenario, const models::ModelDefinition& model,
-                           const DesignOptions& joint, const DesignResult& result) {
-    std::string out = "\nEach band designed for by itself (spread in dB: alone / in the chosen array):\n";
-    double aloneSum = 0, aloneWorst = 0;
-    std::unique_ptr<ProgressBar> progress;
-    if (joint.showProgress) progress = std::make_unique<ProgressBar>(joint.lastBand - joint.firstBand + 1);
-    for (int band = joint.firstBand; band <= joint.lastBand; ++band) {
-        DesignOptions alone = joint;
-        alone.aloneBand = band;
-        alone.showProgress = false;
-        const DesignResult r = Designer(session, scenario, model, alone).run();
-        const double spread = r.chosenEvenness.bandSpreadDb[size_t(band)];
-        aloneSum += spread;
-        aloneWorst = std::max(aloneWorst, spread);
-        char line[96];
-        std::snprintf(line, sizeof line, "  %9s  %6.2f  %6.2f\n", bandLabel(band).c_str(), spread,
-                      result.chosenEvenness.bandSpreadDb[size_t(band)]);
-        out += line;
-        if (progress) progress->update(band - joint.firstBand + 1);
-    }
-    if (progress) progress->finish();
-    char line[160];
-    std::snprintf(line, sizeof line, "  alone: mean %.2f, worst %.2f; chosen: mean %.2f, worst %.2f\n",
-                  aloneSum / (joint.lastBand - joint.firstBand + 1), aloneWorst,
-                  result.chosenEvenness.meanBandSpreadDb, result.chosenEvenness.worstBandSpreadDb);
-    // The design leaves the instance holding its choice; the last one here
-    // was a single band's.
-    session.applyCells(result.chosen.splaysDeg, result.chosen.kinds);
-    session.aimArray({scenario.arrayAnglesDeg.x, result.chosen.tiltDeg, scenario.arrayAnglesDeg.z});
-    return out + line;
-}
 
 int runDesign(const Options& options, Scenario scenario) {
     if (!scenario.audienceLine) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tools/arrayhost/design.h"
+#include "tools/arrayhost/design_output.h"
 #include "tools/arrayhost/setup_blob.h"
 
 using namespace arrayhost;

@@ -1,0 +1,206 @@
+#include "tools/arrayhost/design_output.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <sstream>
+
+#include "tools/arrayhost/progress.h"
+
+namespace arrayhost {
+
+namespace {
+
+std::string fixed(double v, int decimals) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, v);
+    return text;
+}
+
+// Shortest text that reads back as the same single-precision splay.
+std::string splayText(double v) {
+    char text[32];
+    for (int digits = 1; digits <= 9; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, v);
+        if (std::strchr(text, 'e') == nullptr && float(std::strtod(text, nullptr)) == float(v)) break;
+    }
+    return text;
+}
+
+std::string choiceText(const ArrayChoice& choice, bool withTilt) {
+    std::string out = "splays";
+    for (double s : choice.splaysDeg) out += " " + splayText(s);
+    if (!choice.kinds.empty()) {
+        out += "; kinds";
+        for (int k : choice.kinds) out += std::string(" ") + kCabinetKindNames[k];
+    }
+    if (withTilt) out += "; tilt " + splayText(choice.tiltDeg);
+    return out;
+}
+
+std::string rangeLabel(int first, int last) { return bandLabel(first) + "-" + bandLabel(last); }
+
+}  // namespace
+
+std::string slopeText(double v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%g", v);
+    return text;
+}
+
+std::string formatDesign(const DesignResult& r, const DesignOptions& options, const Scenario& scenario) {
+    double nearM = HUGE_VAL, farM = 0;
+    for (double d : r.chosenProfile.distanceM) nearM = std::min(nearM, d), farM = std::max(farM, d);
+    std::string out = "Design along the audience line: " + std::to_string(r.seats) + " seats every " +
+                      fixed(kDesignSeatSpacingM, 1) + " m, " + fixed(nearM, 1) + " to " + fixed(farM, 1) +
+                      " m from the array position; band-averaged coherent sums.\n";
+    out += "Target: " + fixed(options.slopeDbPerDoubling, 1) +
+           " dB per doubling of that distance. Spread: the 90th minus the 10th percentile of the level's\n"
+           "residual against the target. Objective: broadband spread + mean + worst band spread, bands " + rangeLabel(options.firstBand, options.lastBand) + ".\n\n";
+    const std::string designBands = rangeLabel(options.firstBand, options.lastBand);
+    const std::string combBands = rangeLabel(kCombFirstBand, kCombLastBand);
+    char line[256];
+    std::snprintf(line, sizeof line, "  %-24s %9s %9s  %-17s  %-17s  %s\n", "", "objective", "broadband",
+                  designBands.c_str(), combBands.c_str(), "fitted slope");
+    out += line;
+    std::snprintf(line, sizeof line, "  %-24s %9s %9s  %8s %8s  %8s %8s  %s\n", "", "dB", "dB(A)", "mean", "worst",
+                  "mean", "worst", "dB/doubling");
+    out += line;
+    const bool withTilt = options.tiltRangeDeg.has_value();
+    struct Row {
+        const char* name;
+        const ArrayChoice& choice;
+        const Evenness& e;
+    };
+    const Row rows[] = {{"scenario's own splays", r.scenario, r.scenarioEvenness},
+                        {"best uniform splay", r.uniform, r.uniformEvenness},
+                        {"start (equal shares)", r.start, r.startEvenness},
+                        {"chosen", r.chosen, r.chosenEvenness}};
+    for (const Row& row : rows) {
+        const auto comb = meanAndWorst(row.e.bandSpreadDb, kCombFirstBand, kCombLastBand);
+        std::snprintf(line, sizeof line, "  %-24s %9.2f %9.2f  %8.2f %8.2f  %8.2f %8.2f  %+.2f\n", row.name,
+                      row.e.objectiveDb, row.e.broadbandSpreadDb, row.e.meanBandSpreadDb, row.e.worstBandSpreadDb,
+                      comb.first, comb.second, row.e.fittedSlopeDbPerDoubling);
+        out += line;
+    }
+    out += "\n";
+    for (const Row& row : rows) out += std::string("  ") + row.name + ": " + choiceText(row.choice, withTilt) + "\n";
+    out += "\nSpread per band, dB (scenario / uniform / start / chosen; last, the chosen array's power sum,\n"
+           "its coverage without the cells' interference):\n";
+    for (int b = std::min(options.firstBand, kCombFirstBand); b <= std::max(options.lastBand, kCombLastBand); ++b) {
+        std::snprintf(line, sizeof line, "  %9s  %6.2f  %6.2f  %6.2f  %6.2f   %6.2f\n", bandLabel(b).c_str(),
+                      r.scenarioEvenness.bandSpreadDb[size_t(b)], r.uniformEvenness.bandSpreadDb[size_t(b)],
+                      r.startEvenness.bandSpreadDb[size_t(b)], r.chosenEvenness.bandSpreadDb[size_t(b)],
+                      r.chosenEvenness.powerBandSpreadDb[size_t(b)]);
+        out += line;
+    }
+    out += "Search: " + std::to_string(r.evaluations) + " arrays evaluated in " + fixed(r.seconds, 2) + " s (" +
+           scenario.plugin + ")\n";
+    return out;
+}
+
+std::string designedScenarioText(const std::string& text, const Scenario& scenario, const ArrayChoice& choice,
+                                 const std::vector<uint8_t>& blob, bool withTilt) {
+    std::string splays = "splays =", kinds = "kinds =";
+    for (double s : choice.splaysDeg) splays += " " + splayText(s);
+    for (int k : choice.kinds) kinds += std::string(" ") + kCabinetKindNames[k];
+    const auto lineOf = [&](const char* key) {
+        const auto it = scenario.keyLines.find(key);
+        return it == scenario.keyLines.end() ? 0 : it->second;
+    };
+    const int splaysLine = lineOf("splays"), kindsLine = lineOf("kinds"), anglesLine = lineOf("array_angles");
+    const std::string angles = "array_angles = " + splayText(scenario.arrayAnglesDeg.x) + " " +
+                               splayText(choice.tiltDeg) + " " + splayText(scenario.arrayAnglesDeg.z);
+    std::istringstream in(text);
+    std::string out, raw;
+    for (int number = 1; std::getline(in, raw); ++number) {
+        if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+        if (number == splaysLine) raw = splays;
+        else if (number == kindsLine) raw = choice.kinds.empty() ? "" : kinds;
+        else if (withTilt && number == anglesLine) raw = angles;
+        out += raw + "\n";
+    }
+    if (splaysLine == 0) out += splays + "\n";
+    if (kindsLine == 0 && !choice.kinds.empty()) out += kinds + "\n";
+    if (withTilt && anglesLine == 0) out += angles + "\n";
+    out += "# The setup blob of this array, as handed to IP_SetValue(1, ...):\n#";
+    for (size_t i = 0; i < blob.size(); ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, " %02x", blob[i]);
+        out += hex;
+        if (i % 16 == 15 && i + 1 < blob.size()) out += "\n#";
+    }
+    return out + "\n";
+}
+
+std::vector<ProfileCurve> profileCurves(const DesignResult& result, const DesignOptions& options) {
+    struct Series {
+        const char* label;
+        int band;  // -1: broadband
+        Rgb colour;
+    };
+    const Series series[] = {{"broadband", -1, {20, 20, 20}},
+                             {"1 kHz", bandIndexOfHz(1000), {31, 119, 180}},
+                             {"2 kHz", bandIndexOfHz(2000), {44, 160, 44}},
+                             {"4 kHz", bandIndexOfHz(4000), {255, 127, 14}},
+                             {"8 kHz", bandIndexOfHz(8000), {214, 39, 40}}};
+    std::vector<ProfileCurve> curves;
+    const LevelProfile& chosen = result.chosenProfile;
+    ProfileCurve target{"target", {150, 150, 150}, false, 5, chosen.distanceM, {}, chosen.segment};
+    double offset = 0;
+    for (size_t i = 0; i < chosen.distanceM.size(); ++i) {
+        offset += chosen.broadbandDbA[i] - options.slopeDbPerDoubling * std::log2(chosen.distanceM[i]);
+    }
+    offset /= double(std::max<size_t>(chosen.distanceM.size(), 1));
+    for (double d : chosen.distanceM) target.levelDb.push_back(offset + options.slopeDbPerDoubling * std::log2(d));
+    curves.push_back(target);
+    for (const LevelProfile* profile : {&result.startProfile, &result.chosenProfile}) {
+        const bool start = profile == &result.startProfile;
+        for (const Series& s : series) {
+            ProfileCurve curve{std::string(start ? "start: " : "chosen: ") + s.label, s.colour, start,
+                               start ? 1 : 2, profile->distanceM, {}, profile->segment};
+            for (size_t i = 0; i < profile->distanceM.size(); ++i) {
+                curve.levelDb.push_back(s.band < 0 ? profile->broadbandDbA[i] : profile->bandDb[i][size_t(s.band)]);
+            }
+            curves.push_back(curve);
+        }
+    }
+    return curves;
+}
+
+std::string eachBandReport(const Session& session, const Scenario& scenario, const models::ModelDefinition& model,
+                           const DesignOptions& joint, const DesignResult& result) {
+    std::string out = "\nEach band designed for by itself (spread in dB: alone / in the chosen array):\n";
+    double aloneSum = 0, aloneWorst = 0;
+    std::unique_ptr<ProgressBar> progress;
+    if (joint.showProgress) progress = std::make_unique<ProgressBar>(joint.lastBand - joint.firstBand + 1);
+    for (int band = joint.firstBand; band <= joint.lastBand; ++band) {
+        DesignOptions alone = joint;
+        alone.aloneBand = band;
+        alone.showProgress = false;
+        const DesignResult r = Designer(session, scenario, model, alone).run();
+        const double spread = r.chosenEvenness.bandSpreadDb[size_t(band)];
+        aloneSum += spread;
+        aloneWorst = std::max(aloneWorst, spread);
+        char line[96];
+        std::snprintf(line, sizeof line, "  %9s  %6.2f  %6.2f\n", bandLabel(band).c_str(), spread,
+                      result.chosenEvenness.bandSpreadDb[size_t(band)]);
+        out += line;
+        if (progress) progress->update(band - joint.firstBand + 1);
+    }
+    if (progress) progress->finish();
+    char line[160];
+    std::snprintf(line, sizeof line, "  alone: mean %.2f, worst %.2f; chosen: mean %.2f, worst %.2f\n",
+                  aloneSum / (joint.lastBand - joint.firstBand + 1), aloneWorst,
+                  result.chosenEvenness.meanBandSpreadDb, result.chosenEvenness.worstBandSpreadDb);
+    // The design leaves the instance holding its choice; the last one here
+    // was a single band's.
+    session.applyCells(result.chosen.splaysDeg, result.chosen.kinds);
+    session.aimArray({scenario.arrayAnglesDeg.x, result.chosen.tiltDeg, scenario.arrayAnglesDeg.z});
+    return out + line;
+}
+
+}  // namespace arrayhost
