@@ -17,11 +17,11 @@ constexpr double kPowerPerDb = 0.23025850929940458;  // ln(10) / 10
 // Windows builds, whatever the compiler has elsewhere. The sums run per band,
 // a cell's 21 bands filling six vectors of floats or eleven of doubles.
 //
-// The band average sums in single precision, four bands at a time: its
-// energies agree with the double-precision evaluation to about 1e-4 dB even
-// where the cells cancel by 60 dB at all eight frequencies. The centre-only
-// sum shows a pure tone's nulls, which may be deeper than single precision
-// resolves, so it sums in double. Either way the phases are first reduced
+// The band average sums in single precision, four bands at a time: over
+// 420 000 random band sums (1 to 16 cells of 40 to 110 dB, sums above 40 dB)
+// it stayed within 1e-4 dB of the double-precision evaluation. The
+// centre-only sum shows a pure tone's nulls, which may be deeper than single
+// precision resolves, so it sums in double (within 1e-8 dB). Either way the phases are first reduced
 // to a fraction of a turn in double: a path of 100 m is 3000 turns at 10 kHz.
 template <typename Scalar>
 struct Precision;
