@@ -28,7 +28,7 @@ constexpr int kBadInput = 1, kPluginFailed = 2, kOutputFailed = 3;
 constexpr const char* kUsage =
     "usage: arrayhost [SCENARIO] [--plugin NAME|PATH] [--out DIR] [--no-images] [--quiet]\n"
     "       arrayhost --design [SCENARIO] [--slope 0|-1.5|-3] [--bands LOW HIGH] [--tilt MIN MAX]\n"
-    "                 [--plugin NAME|PATH] [--out DIR] [--no-images] [--quiet]\n"
+    "                 [--each-band] [--plugin NAME|PATH] [--out DIR] [--no-images] [--quiet]\n"
     "       arrayhost --default-scenario\n"
     "Runs SCENARIO (a text file; without one, the built-in default) through a plug-in\n"
     "the way the host program does, prints a report and writes maps, a side view,\n"
