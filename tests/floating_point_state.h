@@ -35,9 +35,22 @@ inline constexpr uint16_t kX87ExceptionFlags = 0x3F;
 // All masked, nearest: the default, as most hosts run (53-bit x87 precision).
 inline constexpr uint16_t kMaskedX87Control = 0x027F;
 inline constexpr uint32_t kMaskedMxcsr = 0x1F80;
+// A host that traps: x87 invalid and zero-divide unmasked, 53-bit precision,
+// nearest; SSE invalid unmasked, rounding toward zero with flush-to-zero.
+inline constexpr uint16_t kUnmaskedX87Control = 0x027A;
+inline constexpr uint32_t kUnmaskedMxcsr = 0xFF00;
 // Denormal, underflow and precision: flags a host's own arithmetic leaves
 // behind, masked in every host state the tests use; the same bits in both
 // words.
 inline constexpr uint16_t kHostsOwnFlags = 0x32;
+
+// A host's control words, and the exception flags its own arithmetic left
+// raised in both units.
+struct HostState {
+    const char* what;
+    uint16_t x87Control;
+    uint32_t mxcsr;
+    uint16_t flags;
+};
 
 }  // namespace fp_test

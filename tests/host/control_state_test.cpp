@@ -22,17 +22,13 @@ void writeControlState(uint16_t x87Control, uint32_t mxcsr) {
     __asm__ volatile("ldmxcsr %0" : : "m"(mxcsr));
 }
 
-// Invalid and zero-divide unmasked, 53-bit precision; SSE rounding toward
-// zero with flush-to-zero, invalid unmasked.
-constexpr uint16_t kHostX87Control = 0x027A;
-constexpr uint32_t kHostMxcsr = 0x7F00 | 0x8000;
 // Invalid, zero-divide and overflow masks (same bits in the x87 control word
 // and, shifted by 7, in the MXCSR).
 constexpr uint16_t kTrapMasks = 0x0D;
 
 class HostControlState {
 public:
-    explicit HostControlState(uint16_t x87Control = kHostX87Control, uint32_t mxcsr = kHostMxcsr)
+    explicit HostControlState(uint16_t x87Control = kUnmaskedX87Control, uint32_t mxcsr = kUnmaskedMxcsr)
         : saved_(readFloatingPointState()) {
         writeControlState(x87Control, mxcsr);
     }
@@ -69,8 +65,8 @@ TEST_F(PluginTest, ExportsHandBackTheHostsFloatingPointState) {
         plugin->RP_SetValue(2, -1e30f);
         plugin->CI_Release();
         const FloatingPointState after = readFloatingPointState();
-        EXPECT_EQ(after.x87Control, kHostX87Control);
-        EXPECT_EQ(after.mxcsr, kHostMxcsr);
+        EXPECT_EQ(after.x87Control, kUnmaskedX87Control);
+        EXPECT_EQ(after.mxcsr, kUnmaskedMxcsr);
         EXPECT_EQ(after.x87Status & kX87ExceptionFlags, 0);
     }
 }
@@ -112,24 +108,18 @@ void raiseInside(host::PluginLibrary& plugin) {
 }  // namespace
 
 TEST_F(PluginTest, ExportsHandBackTheHostsExceptionFlags) {
-    struct Host {
-        const char* what;
-        uint16_t x87Control;
-        uint32_t mxcsr;
-        uint16_t ownFlags;
-    };
     // The first two take the path that writes nothing back unless a flag
     // changed; the last the one that swaps the control words.
-    const Host hosts[] = {
+    const HostState hosts[] = {
         {"masked, nearest, no flags raised", kMaskedX87Control, kMaskedMxcsr, 0},
         {"masked, nearest, its own flags raised", kMaskedX87Control, kMaskedMxcsr, kHostsOwnFlags},
-        {"unmasked, toward zero, its own flags raised", kHostX87Control, kHostMxcsr, kHostsOwnFlags},
+        {"unmasked, toward zero, its own flags raised", kUnmaskedX87Control, kUnmaskedMxcsr, kHostsOwnFlags},
     };
     ASSERT_EQ(plugin->CI_GetFreeID(), 1);
-    for (const Host& h : hosts) {
+    for (const HostState& h : hosts) {
         SCOPED_TRACE(h.what);
-        HostControlState host(h.x87Control, h.mxcsr | h.ownFlags);
-        raiseX87Flags(h.ownFlags);
+        HostControlState host(h.x87Control, h.mxcsr | h.flags);
+        raiseX87Flags(h.flags);
         const FloatingPointState before = readFloatingPointState();
         raiseInside(*plugin);
         const FloatingPointState after = readFloatingPointState();

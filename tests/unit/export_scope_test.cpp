@@ -45,18 +45,6 @@ void raiseOnSse() {
     (void)out;
 }
 
-// Invalid, zero-divide and overflow unmasked, 53-bit precision; SSE rounding
-// toward zero with flush-to-zero, invalid unmasked.
-constexpr uint16_t kUnmaskedX87Control = 0x027A;
-constexpr uint32_t kUnmaskedMxcsr = 0xFF00;
-
-struct HostState {
-    const char* what;
-    uint16_t x87Control;
-    uint32_t mxcsr;
-    uint16_t flags;
-};
-
 const HostState kHosts[] = {
     {"masked, nearest, no flags", kMaskedX87Control, kMaskedMxcsr, 0},
     {"masked, nearest, its own flags", kMaskedX87Control, kMaskedMxcsr, kHostsOwnFlags},
