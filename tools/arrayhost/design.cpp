@@ -58,13 +58,23 @@ std::vector<Vec3> seatsAlong(const AudienceLine& line, double spacingM) {
     return seats;
 }
 
-double percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
+namespace {
+
+// percentile() on values it may reorder: the two ranks it reads are put in
+// place instead of sorting them all, for the 43 spreads of every evaluation.
+double percentileInPlace(std::vector<double>& values, double p) {
     const double rank = p * double(values.size() - 1);
     const size_t below = size_t(std::floor(rank));
-    const size_t above = std::min(below + 1, values.size() - 1);
-    return values[below] + (rank - double(below)) * (values[above] - values[below]);
+    std::nth_element(values.begin(), values.begin() + long(below), values.end());
+    const double low = values[below];
+    const double high =
+        below + 1 < values.size() ? *std::min_element(values.begin() + long(below) + 1, values.end()) : low;
+    return low + (rank - double(below)) * (high - low);
 }
+
+}  // namespace
+
+double percentile(std::vector<double> values, double p) { return percentileInPlace(values, p); }
 
 const models::ModelDefinition* modelOf(const std::string& plugin) {
     const host::Product* product = host::findProduct(plugin);
@@ -175,8 +185,20 @@ Evenness Designer::evaluate(const ArrayChoice& choice, LevelProfile* profile) {
             profile->segment.push_back(segmentOfSeat_[s]);
         }
     }
-    auto spread = [](const std::vector<double>& v) {
-        return percentile(v, kHighPercentile) - percentile(v, kLowPercentile);
+    // The slope actually reached: the residual's least-squares line on
+    // log2 distance, plus the target's own slope.
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (size_t s = 0; s < seats; ++s) {
+        const double x = log2DistanceFromArray_[s];
+        sx += x, sy += broadband[s], sxx += x * x, sxy += x * broadband[s];
+    }
+    const double n = double(seats), denominator = n * sxx - sx * sx;
+    out.fittedSlopeDbPerDoubling =
+        options_.slopeDbPerDoubling + (denominator > 0 ? (n * sxy - sx * sy) / denominator : 0.0);
+
+    // The spreads reorder the residuals, so they come after the fit.
+    auto spread = [](std::vector<double>& v) {
+        return percentileInPlace(v, kHighPercentile) - percentileInPlace(v, kLowPercentile);
     };
     out.broadbandSpreadDb = spread(broadband);
     for (int b = 0; b < kBandCount; ++b) {
@@ -190,17 +212,6 @@ Evenness Designer::evaluate(const ArrayChoice& choice, LevelProfile* profile) {
     out.objectiveDb = options_.aloneBand >= 0
                           ? out.bandSpreadDb[size_t(options_.aloneBand)]
                           : out.broadbandSpreadDb + out.meanBandSpreadDb + out.worstBandSpreadDb;
-
-    // The slope actually reached: the residual's least-squares line on
-    // log2 distance, plus the target's own slope.
-    double sx = 0, sy = 0, sxx = 0, sxy = 0;
-    for (size_t s = 0; s < seats; ++s) {
-        const double x = log2DistanceFromArray_[s];
-        sx += x, sy += broadband[s], sxx += x * x, sxy += x * broadband[s];
-    }
-    const double n = double(seats), denominator = n * sxx - sx * sx;
-    out.fittedSlopeDbPerDoubling =
-        options_.slopeDbPerDoubling + (denominator > 0 ? (n * sxy - sx * sy) / denominator : 0.0);
     return out;
 }
 
