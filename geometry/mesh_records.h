@@ -3,6 +3,7 @@
 // to the host; the plug-in never writes them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace plugin_api {
@@ -33,8 +34,20 @@ struct FaceRecord {
 
 #pragma pack(pop)
 
-static_assert(sizeof(VertexRecord) == 20);
-static_assert(sizeof(EdgeRecord) == 16);
+// The host reads these records at fixed offsets.
+static_assert(sizeof(VertexRecord) == 20 && offsetof(VertexRecord, x) == 4 && offsetof(VertexRecord, z) == 12 &&
+              offsetof(VertexRecord, hostReserved) == 16);
+static_assert(sizeof(EdgeRecord) == 16 && offsetof(EdgeRecord, from) == 4 && offsetof(EdgeRecord, to) == 8 &&
+              offsetof(EdgeRecord, hostReserved) == 12);
+static_assert(offsetof(FaceRecord, areaM2) == 4 && offsetof(FaceRecord, word1) == 8 && offsetof(FaceRecord, word2) == 12 &&
+              offsetof(FaceRecord, zero) == 16 && offsetof(FaceRecord, vertexCount) == 20 &&
+              offsetof(FaceRecord, indexList) == 24);
+// The face record ends in a pointer and so follows the platform's pointer
+// size: 28 bytes in the 32-bit plug-ins the hosts load, whose layout is
+// fixed, and 32 in the 64-bit build that exists only for testing.
 static_assert(sizeof(FaceRecord) == 24 + sizeof(void*));
+#if defined(__i386__) || defined(_M_IX86)
+static_assert(sizeof(FaceRecord) == 28);
+#endif
 
 }  // namespace plugin_api

@@ -5,11 +5,13 @@
 // it; otherwise the libraries named.
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "tools/host/module_tables.h"
+#include "tools/host/pe_image.h"
 #include "tools/host/plugin_library.h"
 #include "tools/host/product.h"
 
@@ -21,29 +23,31 @@ std::string joined(const std::vector<std::string>& words) {
     return text;
 }
 
-// One line per fact, so that scripts can read them.
+// One line per fact, so that scripts can read them. The export and import
+// tables and the checksum are read from the file, 32-bit or 64-bit alike.
 void describeModule(const host::PluginLibrary& plugin) {
-#if defined(_WIN32)
     const std::string& path = plugin.path();
+#if defined(_WIN32)
     std::printf("  product name:    %s\n", host::versionString(path, "ProductName").c_str());
     std::printf("  company name:    %s\n", host::versionString(path, "CompanyName").c_str());
     std::printf("  file version:    %s (%s)\n", host::versionString(path, "FileVersion").c_str(),
                 host::fixedFileVersion(path).c_str());
     std::printf("  product version: %s\n", host::versionString(path, "ProductVersion").c_str());
-    const std::set<std::string> exports = host::exportedNames(plugin);
+#endif
+    std::string error;
+    const std::optional<host::PeImage> image = host::readPeFile(path, error);
+    if (!image) return;  // a native shared library: no PE tables to show
+    std::set<std::string> exports;
+    for (const host::PeExport& e : image->exports) exports.insert(e.name);
     std::printf("  exports:         %s\n", joined({exports.begin(), exports.end()}).c_str());
-    std::vector<std::string> imports = host::importedLibraries(plugin);
+    std::vector<std::string> imports = image->importedLibraries;
     std::sort(imports.begin(), imports.end());
     std::printf("  imports:         %s\n", joined(imports).c_str());
-#endif
-    const host::PeChecksum checksum = host::peChecksum(plugin.path());
-    if (checksum.readable) {
-        if (checksum.stored == checksum.computed)
-            std::printf("  pe checksum:     %08x (correct)\n", unsigned(checksum.stored));
-        else
-            std::printf("  pe checksum:     %08x (wrong: the file sums to %08x)\n", unsigned(checksum.stored),
-                        unsigned(checksum.computed));
-    }
+    if (image->storedChecksum == image->computedChecksum)
+        std::printf("  pe checksum:     %08x (correct)\n", unsigned(image->storedChecksum));
+    else
+        std::printf("  pe checksum:     %08x (wrong: the file sums to %08x)\n", unsigned(image->storedChecksum),
+                    unsigned(image->computedChecksum));
 }
 
 bool describe(const std::string& path) {

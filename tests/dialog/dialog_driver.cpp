@@ -295,10 +295,15 @@ namespace {
 // made for the purpose is found in it with the type its handle names.
 constexpr size_t kWineEntryBytes = 24;
 constexpr size_t kWineTypeOffset = 14;
-constexpr size_t kPebGdiTableOffset = 0x94;  // 32-bit process environment block
+// The table's pointer in the process environment block.
+#if defined(__i386__)
+constexpr size_t kPebGdiTableOffset = 0x94;
+#elif defined(__x86_64__)
+constexpr size_t kPebGdiTableOffset = 0xF8;
+#endif
 
 const unsigned char* gdiHandleTable(size_t& entries) {
-#if defined(__i386__)
+#if defined(__i386__) || defined(__x86_64__)
     auto* peb = reinterpret_cast<const unsigned char*>(NtCurrentTeb()->ProcessEnvironmentBlock);
     const unsigned char* table = nullptr;
     std::memcpy(&table, peb + kPebGdiTableOffset, sizeof table);

@@ -324,9 +324,13 @@ TEST_F(ResponseTest, OnAxisLevelAndDirectivityFactor) {
     float value = 0;
     const std::string& p = product().library;
     EXPECT_EQ(plugin->CI_GetCompSPL1m(1, 11, &value), 0);
-    if (MODEL_DATA_IS_PLACEHOLDER) EXPECT_EQ(value, p == "ktr2" ? 133.0f : p == "ktr4" ? 133.0f : 126.0f);
+    if (MODEL_DATA_IS_PLACEHOLDER) {
+        EXPECT_EQ(value, p == "ktr2" ? 133.0f : p == "ktr4" ? 133.0f : 126.0f);
+    }
     EXPECT_EQ(plugin->CI_GetCompDirectivity(1, 21, &value), 0);
-    if (MODEL_DATA_IS_PLACEHOLDER) EXPECT_EQ(value, p == "qspan" ? 45.095f : 61.774f);
+    if (MODEL_DATA_IS_PLACEHOLDER) {
+        EXPECT_EQ(value, p == "qspan" ? 45.095f : 61.774f);
+    }
     if (p == "qspan" && MODEL_DATA_IS_PLACEHOLDER) {
         kind = 2;
         setSplays({0, 0, 0, 0});

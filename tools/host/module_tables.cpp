@@ -1,10 +1,8 @@
 #include "tools/host/module_tables.h"
 
-#include <algorithm>
-#include <cctype>
-#include <cstring>
-#include <fstream>
-#include <iterator>
+#include <optional>
+
+#include "tools/host/pe_image.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -12,83 +10,23 @@
 
 namespace host {
 
-namespace {
-
-uint32_t littleEndianWord(const std::vector<unsigned char>& bytes, size_t at) {
-    return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 | uint32_t(bytes[at + 2]) << 16 |
-           uint32_t(bytes[at + 3]) << 24;
-}
-
-}  // namespace
-
-// The PE checksum: the file summed as 16-bit words with the carry folded back
-// in, the checksum field itself counted as zero, plus the file's length.
-PeChecksum peChecksum(const std::string& path) {
-    PeChecksum result;
-    std::ifstream in(path, std::ios::binary);
-    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.size() < 0x40) return result;
-    const size_t header = littleEndianWord(bytes, 0x3C);
-    const size_t field = header + 24 + 64;  // signature, file header, then the optional header's CheckSum
-    if (header > bytes.size() || field + 4 > bytes.size() || std::memcmp(&bytes[header], "PE\0\0", 4) != 0)
-        return result;
-    result.readable = true;
-    result.stored = littleEndianWord(bytes, field);
-    uint64_t sum = 0;
-    for (size_t i = 0; i < bytes.size(); i += 2) {
-        if (i >= field && i < field + 4) continue;
-        sum += bytes[i] | (i + 1 < bytes.size() ? uint32_t(bytes[i + 1]) << 8 : 0u);
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    }
-    sum = (sum & 0xFFFF) + (sum >> 16);
-    result.computed = uint32_t(sum + bytes.size());
-    return result;
-}
-
-#if defined(_WIN32)
-
-namespace {
-
-const BYTE* moduleBase(const PluginLibrary& plugin) {
-    HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(plugin.DLLVersion), &module);
-    return reinterpret_cast<const BYTE*>(module);
-}
-
-const IMAGE_DATA_DIRECTORY& directory(const BYTE* base, int which) {
-    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
-    return nt->OptionalHeader.DataDirectory[which];
-}
-
-}  // namespace
-
+// The exports and imports are read from the file, as the loader reads them,
+// so they answer alike for 32-bit and 64-bit modules and on any platform.
 std::set<std::string> exportedNames(const PluginLibrary& plugin) {
     std::set<std::string> result;
-    const BYTE* base = moduleBase(plugin);
-    if (base == nullptr) return result;
-    const IMAGE_DATA_DIRECTORY& dir = directory(base, IMAGE_DIRECTORY_ENTRY_EXPORT);
-    if (dir.VirtualAddress == 0) return result;
-    auto exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
-    auto names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
-    for (DWORD i = 0; i < exports->NumberOfNames; ++i) result.insert(reinterpret_cast<const char*>(base + names[i]));
+    std::string error;
+    if (const std::optional<PeImage> image = readPeFile(plugin.path(), error))
+        for (const PeExport& e : image->exports) result.insert(e.name);
     return result;
 }
 
 std::vector<std::string> importedLibraries(const PluginLibrary& plugin) {
-    std::vector<std::string> result;
-    const BYTE* base = moduleBase(plugin);
-    if (base == nullptr) return result;
-    const IMAGE_DATA_DIRECTORY& dir = directory(base, IMAGE_DIRECTORY_ENTRY_IMPORT);
-    if (dir.VirtualAddress == 0) return result;
-    for (auto d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name != 0; ++d) {
-        std::string name = reinterpret_cast<const char*>(base + d->Name);
-        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-        result.push_back(name);
-    }
-    return result;
+    std::string error;
+    const std::optional<PeImage> image = readPeFile(plugin.path(), error);
+    return image ? image->importedLibraries : std::vector<std::string>();
 }
+
+#if defined(_WIN32)
 
 namespace {
 

@@ -1,7 +1,7 @@
 // What the Windows loader sees of a plug-in: the names in its export table,
-// the libraries it imports, its version resource, and the PE checksum of its
-// file. The checksum is read from the file on any platform; the rest needs
-// the Windows loader and is there only in the Windows build.
+// the libraries it imports and its version resource. The version resource
+// needs Windows and is there only in the Windows build; the tables are read
+// from the file (tools/host/pe_image.h) on any platform.
 #pragma once
 
 #include <cstdint>
@@ -13,18 +13,13 @@
 
 namespace host {
 
-struct PeChecksum {
-    bool readable = false;  // a PE file whose header could be read
-    uint32_t stored = 0;    // the optional header's CheckSum field
-    uint32_t computed = 0;  // the checksum of the file as the loader computes it
-};
-PeChecksum peChecksum(const std::string& path);
-
-#if defined(_WIN32)
-// The export names of the loaded library, undecorated as the host looks them up.
+// The export names of the library's file, undecorated as the host looks them
+// up; empty for a file that is no Windows module.
 std::set<std::string> exportedNames(const PluginLibrary& plugin);
 // The names of the libraries it imports, in lower case.
 std::vector<std::string> importedLibraries(const PluginLibrary& plugin);
+
+#if defined(_WIN32)
 // A string of the version resource's US English, Windows-1252 block, or
 // "<no version resource>", "<unreadable>" or "<missing>".
 std::string versionString(const std::string& path, const char* key);
