@@ -6,7 +6,10 @@ set -euo pipefail
 packages=(
     cmake g++ make
     g++-mingw-w64-i686          # the 32-bit Windows plug-ins (posix thread model)
-    wine wine32:i386            # runs the Windows test host and tools
+    binutils-mingw-w64-i686     # objdump, for the static checks of the 32-bit DLLs
+    g++-mingw-w64-x86-64        # the same code as 64-bit Windows programs, for testing
+    wine64                      # runs the 64-bit Windows suite, on any x86-64 kernel
+    wine wine32:i386            # runs the 32-bit Windows suite where the kernel allows
     xvfb imagemagick            # the setup dialog, headless, and its screenshots
     googletest libgtest-dev     # tests: sources for the Windows build, the library natively
     libbenchmark-dev            # the benchmark of the host's inner loop

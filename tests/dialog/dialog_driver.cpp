@@ -304,7 +304,15 @@ constexpr size_t kPebGdiTableOffset = 0xF8;
 
 const unsigned char* gdiHandleTable(size_t& entries) {
 #if defined(__i386__) || defined(__x86_64__)
-    auto* peb = reinterpret_cast<const unsigned char*>(NtCurrentTeb()->ProcessEnvironmentBlock);
+    // The thread block's own pointer to the process environment block, read
+    // from the segment that holds the thread block (NtCurrentTeb's inline
+    // segment read trips a false -Warray-bounds in GCC 12).
+    const unsigned char* peb = nullptr;
+#if defined(__i386__)
+    __asm__("movl %%fs:0x30, %0" : "=r"(peb));
+#else
+    __asm__("movq %%gs:0x60, %0" : "=r"(peb));
+#endif
     const unsigned char* table = nullptr;
     std::memcpy(&table, peb + kPebGdiTableOffset, sizeof table);
     if (table == nullptr) return nullptr;

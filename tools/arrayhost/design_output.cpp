@@ -32,12 +32,14 @@ std::string splayText(double v) {
 
 std::string choiceText(const ArrayChoice& choice, bool withTilt) {
     std::string out = "splays";
-    for (double s : choice.splaysDeg) out += " " + splayText(s);
+    // Appended piece by piece: `" " + text` builds a temporary that GCC 12
+    // wrongly reports as an overlapping copy (-Wrestrict).
+    for (double s : choice.splaysDeg) out.append(" ").append(splayText(s));
     if (!choice.kinds.empty()) {
         out += "; kinds";
         for (int k : choice.kinds) out += std::string(" ") + kCabinetKindNames[k];
     }
-    if (withTilt) out += "; tilt " + splayText(choice.tiltDeg);
+    if (withTilt) out.append("; tilt ").append(splayText(choice.tiltDeg));
     return out;
 }
 
@@ -105,7 +107,7 @@ std::string formatDesign(const DesignResult& r, const DesignOptions& options, co
 std::string designedScenarioText(const std::string& text, const Scenario& scenario, const ArrayChoice& choice,
                                  const std::vector<uint8_t>& blob, bool withTilt) {
     std::string splays = "splays =", kinds = "kinds =";
-    for (double s : choice.splaysDeg) splays += " " + splayText(s);
+    for (double s : choice.splaysDeg) splays.append(" ").append(splayText(s));  // not `" " + text`: see choiceText
     for (int k : choice.kinds) kinds += std::string(" ") + kCabinetKindNames[k];
     const auto lineOf = [&](const char* key) {
         const auto it = scenario.keyLines.find(key);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -182,7 +183,11 @@ bool readImports(Reader& in, PeImage& image, DataDirectory directory, std::strin
             import.library = image.importedLibraries.back();
             import.addressSlotRva = uint32_t(addressRva + slotBytes * f);
             if (entry & ordinalFlag) {
-                import.function = "#" + std::to_string(entry & 0xFFFF);
+                // Formatted in place: GCC 12 wrongly reports `"#" + text` as
+                // an overlapping copy (-Wrestrict).
+                char ordinal[16];
+                std::snprintf(ordinal, sizeof ordinal, "#%u", unsigned(entry & 0xFFFF));
+                import.function = ordinal;
             } else {
                 const auto hintAt = fileOffsetOf(image.sections, uint32_t(entry));
                 const std::optional<std::string> function = hintAt ? in.name(*hintAt + 2) : std::nullopt;

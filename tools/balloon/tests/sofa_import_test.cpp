@@ -111,7 +111,7 @@ protected:
         nc_def_dim(nc, "C", 3, &dc);
         nc_def_dim(nc, "I", 1, &di);
         const int dataDims[3] = {fx.swapDataDims ? dr : dm, fx.swapDataDims ? dm : dr, dn};
-        int re, im = -1, fv, pv;
+        int re, im = -1, fv, pv = -1;  // pv stays -1 where no source or receiver position is written
         nc_def_var(nc, "Data.Real", NC_DOUBLE, 3, dataDims, &re);
         if (fx.writeImag) nc_def_var(nc, "Data.Imag", NC_DOUBLE, 3, dataDims, &im);
         nc_def_var(nc, "N", NC_DOUBLE, 1, &dn, &fv);
