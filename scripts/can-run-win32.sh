@@ -7,7 +7,7 @@ if ! command -v wine >/dev/null 2>&1; then
     exit 1
 fi
 if [ -d /usr/lib/wine ] && [ ! -x /usr/lib/wine/wine ]; then
-    echo "Wine's 32-bit loader is not installed (wine32:i386; scripts/install-dependencies.sh installs it)"
+    echo "Wine's 32-bit loader /usr/lib/wine/wine is missing or not executable (wine32:i386; scripts/install-dependencies.sh installs it)"
     exit 1
 fi
 if ! out=$(WINEDEBUG=-all wine --version 2>&1); then
