@@ -185,12 +185,16 @@ PLUGIN_API int32_t PLUGIN_CALL IP_GetValue(int32_t index, void* buffer) noexcept
         auto* bytes = static_cast<unsigned char*>(buffer);
         uint32_t sizeWord;
         std::memcpy(&sizeWord, bytes, sizeof sizeWord);
+        const uint32_t size = plugin::setupBlobSize(instance, gState.model);
         if (sizeWord == 0) {
-            const uint32_t size = plugin::setupBlobSize(instance, gState.model);
             std::memcpy(bytes, &size, sizeof size);
-        } else {
-            plugin::writeSetupBlobBody(instance, gState.model, bytes);
+            return 0;
         }
+        // The first word is the length of the host's buffer. One shorter than
+        // the blob (the size of another array, or of this one before it grew)
+        // cannot take it: the bytes past it belong to someone else.
+        if (sizeWord < size) return -1;
+        plugin::writeSetupBlobBody(instance, gState.model, bytes);
         return 0;
     });
 }

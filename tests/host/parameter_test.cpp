@@ -140,6 +140,36 @@ TEST_F(ParameterTest, GetValueKeepsTheCallersSizeWordAndIgnoresOtherIndices) {
     EXPECT_EQ(other, std::vector<unsigned char>(16, 0));
 }
 
+TEST_F(ParameterTest, GetValueWritesNothingIntoABufferShorterThanTheBlob) {
+    // The host asks array A for its size, then array B (16 cells) becomes
+    // current before the fetch: the buffer sized for A must not take B.
+    ASSERT_EQ(plugin->CI_GetFreeID(), 1);
+    uint32_t sizeOfA = 0;
+    ASSERT_EQ(plugin->IP_GetValue(1, &sizeOfA), 0);
+    ASSERT_EQ(plugin->CI_GetFreeID(), 2);
+    const std::vector<CellSetup> sixteen(16, CellSetup{product().cellsCarryKind ? 1 : 0, 2.0f});
+    ASSERT_EQ(setBlob(blobOf(sixteen)), 0);
+    uint32_t sizeOfB = 0;
+    ASSERT_EQ(plugin->IP_GetValue(1, &sizeOfB), 0);
+    ASSERT_GT(sizeOfB, sizeOfA);
+
+    constexpr unsigned char kCanary = 0xA5;
+    for (const uint32_t declared : {sizeOfA, 4u, 1u, sizeOfB - 1}) {
+        SCOPED_TRACE(declared);
+        std::vector<unsigned char> buffer(sizeOfB + 16, kCanary);
+        std::memcpy(buffer.data(), &declared, 4);
+        EXPECT_EQ(plugin->IP_GetValue(1, buffer.data()), -1);
+        std::vector<unsigned char> expected(sizeOfB + 16, kCanary);
+        std::memcpy(expected.data(), &declared, 4);
+        EXPECT_EQ(buffer, expected);
+    }
+    // The size asked for, or more, still gets the blob.
+    std::vector<unsigned char> buffer(sizeOfB, 0);
+    std::memcpy(buffer.data(), &sizeOfB, 4);
+    EXPECT_EQ(plugin->IP_GetValue(1, buffer.data()), 0);
+    EXPECT_EQ(buffer, blobOf(sixteen));
+}
+
 TEST_F(ParameterTest, AcceptedBlobsReplaceTheCellsAndRoundTrip) {
     ASSERT_EQ(plugin->CI_GetFreeID(), 1);
     const auto sent = blobOf({{0, 0}, {2, 1.5f}, {1, 3}, {0, 4.5f}, {1, 6}, {2, 7.5f}});
