@@ -21,9 +21,22 @@ AngleValue fromDegreesValue(float degrees) {
     return a;
 }
 
-const EulerAngles kQuarterPitchUp = EulerAngles::fromDegrees(0.0f, 90.0f, 0.0f);
-const EulerAngles kQuarterPitchDown = EulerAngles::fromDegrees(0.0f, -90.0f, 0.0f);
-const EulerAngles kQuarterTurnRight = EulerAngles::fromDegrees(90.0f, 0.0f, 0.0f);
+// The quarter turns, worked out at their first use and kept. Not at load:
+// the loader runs initialisers outside every export, in whatever
+// floating-point state the host has. Hosts call from one thread.
+struct QuarterTurns {
+    EulerAngles pitchUp, pitchDown, turnRight;
+};
+const QuarterTurns& quarterTurns() {
+    static QuarterTurns turns;
+    static bool made = false;
+    if (!made) {
+        turns = {EulerAngles::fromDegrees(0.0f, 90.0f, 0.0f), EulerAngles::fromDegrees(0.0f, -90.0f, 0.0f),
+                 EulerAngles::fromDegrees(90.0f, 0.0f, 0.0f)};
+        made = true;
+    }
+    return turns;
+}
 
 }  // namespace
 
@@ -40,8 +53,8 @@ EulerAngles EulerAngles::plus(const EulerAngles& other) const {
                        radians(2) + other.radians(2));
 }
 
-EulerAngles EulerAngles::pitchedUp() const { return plus(kQuarterPitchUp); }
-EulerAngles EulerAngles::pitchedDown() const { return plus(kQuarterPitchDown); }
-EulerAngles EulerAngles::turnedRight() const { return plus(kQuarterTurnRight); }
+EulerAngles EulerAngles::pitchedUp() const { return plus(quarterTurns().pitchUp); }
+EulerAngles EulerAngles::pitchedDown() const { return plus(quarterTurns().pitchDown); }
+EulerAngles EulerAngles::turnedRight() const { return plus(quarterTurns().turnRight); }
 
 }  // namespace geometry

@@ -10,8 +10,19 @@ using plugin::onCurrentInstance;
 
 namespace {
 
-// The cabinet's vertex table, edges, faces and face areas, made once at load.
-const geometry::CabinetShapeMesh kShape = geometry::makeCabinetShapeMesh(models::kBoundModel);
+// The cabinet's vertex table, edges, faces and face areas, made at the first
+// mesh call and kept. Not at load: the loader runs initialisers outside every
+// export, in whatever floating-point state the host has, and the shape would
+// raise flags there and round as the host rounds. Hosts call from one thread.
+const geometry::CabinetShapeMesh& cabinetShape() {
+    static geometry::CabinetShapeMesh shape;
+    static bool made = false;
+    if (!made) {
+        shape = geometry::makeCabinetShapeMesh(models::kBoundModel);
+        made = true;
+    }
+    return shape;
+}
 
 // Face index lists handed to the host; shared by all instances.
 geometry::FaceIndexStorage gFaceIndexLists;
@@ -50,7 +61,7 @@ PLUGIN_API int32_t PLUGIN_CALL CS_GetVertexArray(plugin_api::VertexRecord* verti
     return onCurrentInstance([&](Instance& instance) {
         float splaysDeg[models::kCellCapacity];
         splaysOf(instance, splaysDeg);
-        geometry::writeMeshVertices(kShape, gState.model, splaysDeg, instance.cellCount, vertices);
+        geometry::writeMeshVertices(cabinetShape(), gState.model, splaysDeg, instance.cellCount, vertices);
         return 0;
     });
 }
@@ -59,7 +70,7 @@ PLUGIN_API int32_t PLUGIN_CALL CS_GetEdgeNumber(int32_t* count) noexcept {
     ExportScope scope;
     if (plugin::anyNull(count)) return -1;
     return onCurrentInstance([&](Instance& instance) {
-        *count = kShape.edgeCount * instance.cellCount;
+        *count = cabinetShape().edgeCount * instance.cellCount;
         return 0;
     });
 }
@@ -68,7 +79,7 @@ PLUGIN_API int32_t PLUGIN_CALL CS_GetEdgeArray(plugin_api::EdgeRecord* edges) no
     ExportScope scope;
     if (plugin::anyNull(edges)) return -1;
     return onCurrentInstance([&](Instance& instance) {
-        geometry::writeMeshEdges(kShape, instance.cellCount, edges);
+        geometry::writeMeshEdges(cabinetShape(), instance.cellCount, edges);
         return 0;
     });
 }
@@ -86,7 +97,7 @@ PLUGIN_API int32_t PLUGIN_CALL CS_GetFaceArray(plugin_api::FaceRecord* faces) no
     ExportScope scope;
     if (plugin::anyNull(faces)) return -1;
     return onCurrentInstance([&](Instance& instance) {
-        geometry::writeMeshFaces(kShape, instance.cellCount, gFaceIndexLists, faces);
+        geometry::writeMeshFaces(cabinetShape(), instance.cellCount, gFaceIndexLists, faces);
         return 0;
     });
 }

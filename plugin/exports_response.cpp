@@ -37,12 +37,12 @@ PLUGIN_API int32_t PLUGIN_CALL CI_GetCompFR(int32_t number, float* levelsDb, flo
                                             float* timeS) noexcept {
     plugin::X87FreeExportScope scope;  // the host's inner loop
     if (plugin::anyNull(levelsDb, phasesDeg, timeS)) return -1;
-    return onCurrentInstance([&](Instance& instance) {
-        if (plugin::componentCell(instance, number) == nullptr) return -1;
-        plugin::componentResponse(gState, instance, gSeatResponses[gState.instances.currentId()], number - 1,
-                                  levelsDb, phasesDeg, timeS);
-        return 0;
-    });
+    // The current id read once: the instance and its kept response are one slot's.
+    const int32_t id = gState.instances.currentId();
+    Instance* instance = gState.instances.find(id);
+    if (instance == nullptr || plugin::componentCell(*instance, number) == nullptr) return -1;
+    plugin::componentResponse(gState, *instance, gSeatResponses[id], number - 1, levelsDb, phasesDeg, timeS);
+    return 0;
 }
 
 PLUGIN_API int32_t PLUGIN_CALL CI_GetCompSPL1m(int32_t number, int32_t band, float* levelDb) noexcept {

@@ -72,10 +72,10 @@ public:
     int32_t allocate(const models::ModelDefinition& model);
     void makeCurrent(int32_t id) { currentId_ = id; }
     int32_t currentId() const { return currentId_; }
+    // The slot an id names, or nullptr for an id outside 0..255.
+    Instance* find(int32_t id) { return id >= 0 && id < kSlotCount ? &slots_[id] : nullptr; }
     // The current instance, or nullptr while the current id names no slot.
-    Instance* current() {
-        return currentId_ >= 0 && currentId_ < kSlotCount ? &slots_[currentId_] : nullptr;
-    }
+    Instance* current() { return find(currentId_); }
     Instance& slot(int32_t id) { return slots_[id]; }
 
 private:

@@ -50,6 +50,11 @@ void seatInCellAxes(const Instance& instance, geometry::RotationOrder order, aco
 __attribute__((noinline)) void prepareSeat(const PluginState& state, const Instance& instance,
                                             SeatResponse& response) {
     const models::ModelDefinition& model = state.model;
+    // Stamped with the versions it is worked out for, before the work: a
+    // change that lands while it runs leaves an older stamp, and the next
+    // call works the seat out again instead of keeping stale levels.
+    response.instanceVersion = instance.responseVersion;
+    response.roomVersion = state.roomVersion;
     const int32_t count = instance.cellCount;
     // 16-byte aligned for the SSE loads and stores even though hosts call
     // with 4-byte alignment: in the 32-bit build every function that needs
@@ -66,8 +71,6 @@ __attribute__((noinline)) void prepareSeat(const PluginState& state, const Insta
             seat, {acoustics::onAxisLevelsDb(model, kind), instance.filterGainDb, absorption, instance.farFieldOffsetDb},
             response.baseLevelDb[kind]);
     }
-    response.instanceVersion = instance.responseVersion;
-    response.roomVersion = state.roomVersion;
     response.sampledCells = count;
 }
 

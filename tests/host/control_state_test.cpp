@@ -5,9 +5,14 @@
 // those raised in here.
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
 
 #include "tests/floating_point_state.h"
 #include "tests/host/plugin_fixture.h"
+#include "tests/host/setup_blob.h"
 
 using host_test::PluginTest;
 
@@ -140,6 +145,91 @@ TEST_F(PluginTest, ExportsHandBackTheHostsExceptionFlags) {
         x = x * 2.0f;
         EXPECT_EQ(sum + double(x), 5.0);
     }
+}
+
+namespace {
+
+// A second copy of the plug-in under another name, so that loading it runs
+// its initialisers again while the fixture's copy stays loaded.
+class FreshCopy {
+public:
+    explicit FreshCopy(const std::string& original) {
+        const size_t dot = original.rfind('.');
+        path_ = original.substr(0, dot) + "-load-probe" + original.substr(dot);
+        std::ifstream in(original, std::ios::binary);
+        std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+        out << in.rdbuf();
+    }
+    ~FreshCopy() { std::remove(path_.c_str()); }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// The mesh of a fixed four-cell array, as raw bytes of its vertex records and
+// its face areas.
+std::vector<unsigned char> meshOf(host::PluginLibrary& plugin, const host::Product& product) {
+    std::vector<unsigned char> bytes;
+    if (plugin.CI_GetFreeID() < 0 || host_test::setCells(plugin, product, {0.0f, 3.3f, 6.7f, 10.0f}, 2) != 0)
+        return bytes;
+    int32_t vertexCount = 0, faceCount = 0;
+    plugin.CS_GetVertexNumber(&vertexCount);
+    plugin.CS_GetFaceNumber(&faceCount);
+    std::vector<plugin_api::VertexRecord> vertices(static_cast<size_t>(vertexCount));
+    std::vector<plugin_api::FaceRecord> faces(static_cast<size_t>(faceCount));
+    plugin.CS_GetVertexArray(vertices.data());
+    plugin.CS_GetFaceArray(faces.data());
+    for (const auto& v : vertices) {
+        const float xyz[3] = {v.x, v.y, v.z};
+        bytes.insert(bytes.end(), reinterpret_cast<const unsigned char*>(xyz), reinterpret_cast<const unsigned char*>(xyz + 3));
+    }
+    for (const auto& f : faces) {
+        bytes.insert(bytes.end(), reinterpret_cast<const unsigned char*>(&f.areaM2),
+                     reinterpret_cast<const unsigned char*>(&f.areaM2 + 1));
+    }
+    return bytes;
+}
+
+}  // namespace
+
+// The loader runs a library's initialisers outside every export: they must
+// leave no flag in the host's units, and loading and unloading must hand back
+// the state as it was.
+TEST_F(PluginTest, LoadingAndUnloadingLeaveTheHostsFloatingPointStateAsItWas) {
+    const FreshCopy copy(plugin->path());
+    const FloatingPointState saved = readFloatingPointState();
+    writeControlState(kMaskedX87Control, kMaskedMxcsr);  // flags clear in both units
+    const FloatingPointState before = readFloatingPointState();
+    std::string error;
+    auto probe = host::PluginLibrary::open(copy.path(), error);
+    const FloatingPointState loaded = readFloatingPointState();
+    probe.reset();
+    const FloatingPointState unloaded = readFloatingPointState();
+    writeControlState(saved.x87Control, saved.mxcsr);
+    ASSERT_TRUE(error.empty()) << error;
+    EXPECT_EQ(loaded.x87Control, before.x87Control);
+    EXPECT_EQ(loaded.x87Status & kX87ExceptionFlags, 0) << std::hex << loaded.x87Status;
+    EXPECT_EQ(loaded.mxcsr, before.mxcsr) << std::hex << loaded.mxcsr;
+    EXPECT_EQ(unloaded.x87Status & kX87ExceptionFlags, 0) << std::hex << unloaded.x87Status;
+    EXPECT_EQ(unloaded.mxcsr, before.mxcsr) << std::hex << unloaded.mxcsr;
+}
+
+// A library loaded while the host rounds down gives the same mesh as one
+// loaded under the default rounding: nothing it keeps is worked out at load.
+TEST_F(PluginTest, ResultsDoNotDependOnTheRoundingAtLoad) {
+    const std::vector<unsigned char> expected = meshOf(*plugin, product());
+    ASSERT_FALSE(expected.empty());
+    const FreshCopy copy(plugin->path());
+    const FloatingPointState saved = readFloatingPointState();
+    constexpr uint16_t kRoundDownX87Control = kMaskedX87Control | 0x0400;
+    constexpr uint32_t kRoundDownMxcsr = kMaskedMxcsr | 0x2000;
+    writeControlState(kRoundDownX87Control, kRoundDownMxcsr);
+    std::string error;
+    auto probe = host::PluginLibrary::open(copy.path(), error);
+    writeControlState(saved.x87Control, saved.mxcsr);
+    ASSERT_TRUE(probe) << error;
+    EXPECT_EQ(meshOf(*probe, product()), expected);
 }
 
 #endif
