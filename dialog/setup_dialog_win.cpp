@@ -6,6 +6,8 @@
 
 #include <initializer_list>
 
+#include "plugin/export_scope.h"
+
 namespace dialog {
 
 namespace {
@@ -64,16 +66,19 @@ void SetupDialog::fill(int32_t cellCount, const SetupCell* cells) {
     backgroundBrush_.reset(CreateSolidBrush(kDialogBackground));
 }
 
-bool SetupDialog::run() {
+bool SetupDialog::run(HWND owner) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_UPDOWN_CLASS};
     InitCommonControlsEx(&controls);
     const INT_PTR result =
-        DialogBoxParamA(pluginModule(), MAKEINTRESOURCEA(kDialogTemplateId), nullptr, &procedure,
+        DialogBoxParamA(pluginModule(), MAKEINTRESOURCEA(kDialogTemplateId), owner, &procedure,
                         reinterpret_cast<LPARAM>(this));
     return result == IDOK;
 }
 
 INT_PTR CALLBACK SetupDialog::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // The modal loop runs in the host's floating-point state; the dialog's
+    // own work (the preview's geometry, the angle texts) runs in ours.
+    plugin::ExportScope scope;
     if (message == WM_INITDIALOG) {
         auto* self = reinterpret_cast<SetupDialog*>(lParam);
         SetWindowLongPtrA(window, GWLP_USERDATA, lParam);

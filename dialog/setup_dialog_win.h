@@ -25,8 +25,10 @@ public:
     // Takes cells 1..cellCount as the working copy and creates the
     // background brush. Called before run.
     void fill(int32_t cellCount, const SetupCell* cells);
-    // Runs the modal loop; true when the user pressed OK.
-    bool run();
+    // Runs the modal loop, the dialog owned by `owner` (none: nullptr); true
+    // when the user pressed OK. Called in the host's floating-point state:
+    // every message to the dialog is handled in a scope of its own.
+    bool run(HWND owner);
 
     // Read after OK.
     int32_t cellCount() const { return setup_.cellCount(); }

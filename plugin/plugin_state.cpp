@@ -24,6 +24,7 @@ int32_t InstanceTable::allocate(const models::ModelDefinition& model) {
     for (int32_t id = 1; id < kSlotCount; ++id) {
         if (slots_[id].inUse) continue;
         currentId_ = id;
+        ++allocations_[id];
         slots_[id].inUse = true;
         resetToDefaults(slots_[id], model);
         return id;

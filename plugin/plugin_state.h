@@ -70,6 +70,9 @@ public:
 
     // Lowest free slot from 1 up, made current and reset; kNoInstance when full.
     int32_t allocate(const models::ModelDefinition& model);
+    // How often a slot has been allocated: a holder of an id can tell the
+    // array it knew from a later one in the same slot.
+    uint32_t allocations(int32_t id) const { return id >= 0 && id < kSlotCount ? allocations_[id] : 0; }
     void makeCurrent(int32_t id) { currentId_ = id; }
     int32_t currentId() const { return currentId_; }
     // The slot an id names, or nullptr for an id outside 0..255.
@@ -80,6 +83,7 @@ public:
 
 private:
     Instance slots_[kSlotCount] = {};
+    uint32_t allocations_[kSlotCount] = {};
     int32_t currentId_ = kNoInstance;
 };
 

@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "tests/dialog/dialog_driver.h"
+#include "tests/floating_point_state.h"
 #include "tools/host/plugin_library.h"
 #include "tools/host/plugin_test_main.h"
 #include "tools/host/setup_blob.h"
@@ -490,6 +492,110 @@ TEST_F(DialogTest, CancelAndTheCloseBoxLeaveTheInstanceAlone) {
         SendMessageA(d.dialog(), WM_SYSCOMMAND, SC_CLOSE, 0);
     });
     EXPECT_EQ(readBlob(*plugin), original);
+}
+
+namespace {
+
+// The host's own code inside the dialog's modal loop: a thread timer of the
+// host's that runs once the dialog is up, records the floating-point state it
+// runs in, does inexact arithmetic of its own, runs the host's action (say,
+// making another array current) and presses OK.
+struct HostTimer {
+    std::function<void()> action;
+    fp_test::FloatingPointState seen{};
+    bool ran = false;
+};
+HostTimer* gHostTimer = nullptr;
+
+BOOL CALLBACK findDialogOfThread(HWND window, LPARAM found) {
+    char name[16] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (std::strcmp(name, "#32770") != 0 || !IsWindowVisible(window)) return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+void CALLBACK onHostTimer(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND dialog = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), &findDialogOfThread, reinterpret_cast<LPARAM>(&dialog));
+    if (dialog == nullptr || gHostTimer == nullptr || gHostTimer->ran) return;
+    KillTimer(nullptr, timer);
+    gHostTimer->seen = fp_test::readFloatingPointState();
+    volatile float third = 1.0f;
+    third = third / 3.0f;  // raises the precision flag, as a host's arithmetic does
+    gHostTimer->action();
+    gHostTimer->ran = true;
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+}
+
+// Runs IP_ShowDialog on this thread with the host's timer armed.
+HostTimer showWithHostTimer(const host::PluginLibrary& plugin, std::function<void()> action) {
+    HostTimer timer{std::move(action)};
+    gHostTimer = &timer;
+    const UINT_PTR id = SetTimer(nullptr, 0, 50, &onHostTimer);
+    EXPECT_NE(id, 0u);
+    EXPECT_EQ(plugin.IP_ShowDialog(nullptr), 0);
+    KillTimer(nullptr, id);
+    gHostTimer = nullptr;
+    EXPECT_TRUE(timer.ran) << "the host's timer never found the dialog";
+    return timer;
+}
+
+std::vector<CellSetup> twelveCells() {
+    std::vector<CellSetup> cells;
+    for (int i = 0; i < 12; ++i) cells.push_back({product().cellsCarryKind ? i % 3 : 0, float(i % 4)});
+    return cells;
+}
+
+}  // namespace
+
+TEST_F(DialogTest, OkWritesToTheArrayItWasOpenedForWhicheverTheHostMadeCurrent) {
+    ASSERT_EQ(setCells(*plugin, twelveCells()), 0);  // array A, slot 1
+    const std::vector<unsigned char> a = readBlob(*plugin);
+    ASSERT_EQ(plugin->CI_GetFreeID(), 2);  // array B, the default cells
+    const std::vector<unsigned char> b = readBlob(*plugin);
+    ASSERT_EQ(plugin->CI_MakeCurrent(1), 0);
+    showWithHostTimer(*plugin, [&] { plugin->CI_MakeCurrent(2); });
+    ASSERT_EQ(plugin->CI_MakeCurrent(2), 0);
+    EXPECT_EQ(readBlob(*plugin), b) << "B took the cells of the array the dialog edited";
+    ASSERT_EQ(plugin->CI_MakeCurrent(1), 0);
+    EXPECT_EQ(readBlob(*plugin), a);
+}
+
+TEST_F(DialogTest, OkWritesNothingIntoASlotTakenByAnotherArrayWhileItRan) {
+    ASSERT_EQ(setCells(*plugin, twelveCells()), 0);
+    // The host releases the array and makes a new one, which gets the slot.
+    int32_t reused = -1;
+    showWithHostTimer(*plugin, [&] {
+        plugin->CI_Release();
+        reused = plugin->CI_GetFreeID();
+    });
+    ASSERT_EQ(reused, 1);
+    const int32_t kind = product().cellsCarryKind ? 1 : 0;
+    EXPECT_EQ(readBlob(*plugin), host::makeBlob(product(), {{kind, 0}, {kind, 0}, {kind, 0}, {kind, 0}}));
+}
+
+TEST_F(DialogTest, HostCodeInTheModalLoopRunsInTheHostsFloatingPointState) {
+    const fp_test::FloatingPointState saved = fp_test::readFloatingPointState();
+    // All masked, rounding down in both units, no flags raised.
+    const uint16_t hostX87Control = fp_test::kMaskedX87Control | 0x0400;
+    const uint32_t hostMxcsr = fp_test::kMaskedMxcsr | 0x2000;
+    __asm__ volatile("fnclex\n\tfldcw %0" : : "m"(hostX87Control));
+    __asm__ volatile("ldmxcsr %0" : : "m"(hostMxcsr));
+    const HostTimer timer = showWithHostTimer(*plugin, [] {});
+    const fp_test::FloatingPointState after = fp_test::readFloatingPointState();
+    __asm__ volatile("fnclex\n\tfldcw %0" : : "m"(saved.x87Control));
+    __asm__ volatile("ldmxcsr %0" : : "m"(saved.mxcsr));
+
+    constexpr uint32_t kMxcsrControlBits = 0xFFC0;
+    constexpr uint32_t kPrecisionFlag = 0x20;
+    EXPECT_EQ(timer.seen.x87Control, hostX87Control) << std::hex << timer.seen.x87Control;
+    EXPECT_EQ(timer.seen.mxcsr & kMxcsrControlBits, hostMxcsr) << std::hex << timer.seen.mxcsr;
+    // On return the host has its control words, and keeps the flag its own
+    // arithmetic raised in the loop.
+    EXPECT_EQ(after.x87Control, hostX87Control) << std::hex << after.x87Control;
+    EXPECT_EQ(after.mxcsr & kMxcsrControlBits, hostMxcsr) << std::hex << after.mxcsr;
+    EXPECT_NE(after.mxcsr & kPrecisionFlag, 0u) << std::hex << after.mxcsr;
 }
 
 TEST_F(DialogTest, AnEmptySetupShowsAnEmptyFieldAndItsFirstCellStartsAtZero) {

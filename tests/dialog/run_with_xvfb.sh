@@ -2,7 +2,10 @@
 # Runs the dialog's end-to-end test program under Wine on a private, headless
 # X server, then turns its screenshots into PNG files.
 #
-#   run_with_xvfb.sh <prefix dir> <screenshot dir> <test.exe> [test arguments]
+#   run_with_xvfb.sh [--win64] <prefix dir> <screenshot dir> <test.exe> [test arguments]
+#
+# --win64 runs a 64-bit test program through Wine's 64-bit loader in a 64-bit
+# prefix, which works where the kernel refuses 32-bit programs.
 #
 # The Wine prefix is the test's own (made on first use), so its desktop
 # belongs to this X server and no other Wine session can interfere; runs that
@@ -10,6 +13,12 @@
 # here, and the whole run is bounded in time.
 set -uo pipefail
 
+loader=wine
+if [ "${1:-}" = --win64 ]; then
+    shift
+    loader=$("$(dirname "$0")/../../cmake/wine64-loader.sh") || { echo "$loader" >&2; exit 1; }
+    export WINEARCH=win64
+fi
 prefix=$1
 shots=$2
 shift 2
@@ -30,8 +39,10 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 if [ ! -f "$prefix/system.reg" ]; then
     echo "making the Wine prefix $prefix (once)"
-    if ! DISPLAY= timeout 300 wineboot -i >/dev/null 2>&1 || ! timeout 60 wineserver -w \
-        || [ ! -f "$prefix/system.reg" ]; then
+    # A 64-bit prefix made where 32-bit programs cannot run reports that its
+    # 32-bit half cannot start, and is usable: the registry decides.
+    DISPLAY= timeout 300 "$loader" wineboot -i >/dev/null 2>&1
+    if ! timeout 60 wineserver -w || [ ! -f "$prefix/system.reg" ]; then
         echo "wineboot could not make the Wine prefix $prefix" >&2
         exit 1
     fi
@@ -39,7 +50,7 @@ fi
 # No window manager runs here: Wine draws the caption and frame itself and
 # does not wait for a manager's answer on every show and hide.
 if ! grep -q '"Managed"="N"' "$prefix/user.reg" 2>/dev/null; then
-    DISPLAY= timeout 120 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    DISPLAY= timeout 120 "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
     timeout 60 wineserver -w
 fi
 
@@ -83,7 +94,7 @@ export DISPLAY=":$display"
 
 rm -f "$shots"/*.bmp
 started=$(date +%s)
-(cd "$shots" && timeout -k 10 "$run_seconds" wine "$exe" "$@")
+(cd "$shots" && timeout -k 10 "$run_seconds" "$loader" "$exe" "$@")
 status=$?
 echo "end-to-end run took $(( $(date +%s) - started )) s, status $status"
 if [ "$status" -eq 124 ]; then
