@@ -23,22 +23,26 @@ template <X87 kX87>
 class BasicExportScope {
 public:
 #if defined(__i386__) || defined(__x86_64__)
+    // Every statement here and in the destructor clobbers memory: the body's
+    // loads, stores and calls, and the arithmetic that depends on them, stay
+    // between reading the host's state and handing it back. abi_check's scope
+    // check proves the order in the built DLLs.
     BasicExportScope() {
-        __asm__ volatile("fnstcw %0" : "=m"(hostX87Control_));
-        __asm__ volatile("stmxcsr %0" : "=m"(hostMxcsr_));
+        __asm__ volatile("fnstcw %0" : "=m"(hostX87Control_) : : "memory");
+        __asm__ volatile("stmxcsr %0" : "=m"(hostMxcsr_) : : "memory");
         // The x87 precision is left alone: only library routines use the x87,
         // and their single-precision results do not depend on it.
         x87Changed_ = (hostX87Control_ & (kX87ExceptionMasks | kX87Rounding)) != kX87ExceptionMasks;
-        if (kX87 == X87::MayBeUsed || x87Changed_) __asm__ volatile("fnstsw %0" : "=a"(hostX87Status_));
+        if (kX87 == X87::MayBeUsed || x87Changed_) __asm__ volatile("fnstsw %0" : "=a"(hostX87Status_) : : "memory");
         if (x87Changed_) {
             // fldcw would trap on a flag the host left pending under its
             // unmasked control; the host's flags come back on exit.
             const uint16_t wanted = uint16_t((hostX87Control_ | kX87ExceptionMasks) & ~kX87Rounding);
-            __asm__ volatile("fnclex\n\tfldcw %0" : : "m"(wanted));
+            __asm__ volatile("fnclex\n\tfldcw %0" : : "m"(wanted) : "memory");
         }
         if ((hostMxcsr_ & kMxcsrControlBits) != kMxcsrWanted) {
             const uint32_t wanted = kMxcsrWanted;
-            __asm__ volatile("ldmxcsr %0" : : "m"(wanted));
+            __asm__ volatile("ldmxcsr %0" : : "m"(wanted) : "memory");
         }
     }
     ~BasicExportScope() {

@@ -1,5 +1,6 @@
 #include "plugin/response.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "acoustics/component_response.h"
@@ -55,6 +56,8 @@ __attribute__((noinline)) void prepareSeat(const PluginState& state, const Insta
     // call works the seat out again instead of keeping stale levels.
     response.instanceVersion = instance.responseVersion;
     response.roomVersion = state.roomVersion;
+    // Nor may the compiler read the inputs before the versions.
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     const int32_t count = instance.cellCount;
     // 16-byte aligned for the SSE loads and stores even though hosts call
     // with 4-byte alignment: in the 32-bit build every function that needs

@@ -5,12 +5,15 @@
 //   ABI_FAULT_EXTRA_ARGUMENT CI_GetCompFR takes a fifth argument and pops 20 bytes
 //   ABI_FAULT_X87            CI_GetCompFR calls a helper that computes on the x87
 //   ABI_FAULT_FOREIGN_IMPORT DLLVersion calls into a library of our own
+//   ABI_FAULT_OUTSIDE_SCOPE  CI_GetCompSPL1m computes after handing the host's
+//                            MXCSR back
 // An extra export and a damaged checksum are made by the build.
 // The module-definition file made from the export list decides what is
 // exported, as for the real plug-ins.
 #include <cstdint>
 
 #include "geometry/mesh_records.h"
+#include "plugin/export_scope.h"
 
 // The bodies ignore their arguments: only the calling convention is on trial.
 #pragma GCC diagnostic ignored "-Wunused-parameter"
@@ -25,9 +28,16 @@
 #if defined(ABI_FAULT_FOREIGN_IMPORT)
 #define DLLVersion DLLVersion_replaced
 #endif
+#if defined(ABI_FAULT_OUTSIDE_SCOPE)
+#define CI_GetCompSPL1m CI_GetCompSPL1m_replaced
+#endif
 
+// Every body opens the export scope, as the plug-ins' do.
 #define PLUGIN_EXPORT(result, name, parameters, stackBytes) \
-    extern "C" result __stdcall name parameters { return result(); }
+    extern "C" result __stdcall name parameters {            \
+        plugin::ExportScope scope;                           \
+        return result();                                     \
+    }
 #include "plugin/exports.inc"
 
 #if defined(ABI_FAULT_CDECL)
@@ -66,4 +76,17 @@ extern "C" int32_t __stdcall CI_GetCompFR(int32_t component, float* levelsDb, fl
 #undef DLLVersion
 extern "C" __declspec(dllimport) int32_t __stdcall abi_helper_value();
 extern "C" int32_t __stdcall DLLVersion() { return abi_helper_value(); }
+#endif
+
+#if defined(ABI_FAULT_OUTSIDE_SCOPE)
+#undef CI_GetCompSPL1m
+// A scope written out by hand that hands the host's MXCSR back before the
+// arithmetic: the conversion and the product run in the host's state.
+extern "C" int32_t __stdcall CI_GetCompSPL1m(int32_t number, int32_t band, float* levelDb) {
+    uint32_t host = 0;
+    __asm__ volatile("stmxcsr %0" : "=m"(host) : : "memory");
+    __asm__ volatile("ldmxcsr %0" : : "m"(host) : "memory");
+    *levelDb = float(number) * 0.5f + float(band);
+    return 0;
+}
 #endif

@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <random>
+#include <thread>
 
 #include "acoustics/air_absorption.h"
 #include "tests/every_model.h"
@@ -243,4 +245,47 @@ TEST_P(ResponseOracle, CellsBackInTheArrayWithoutALayoutHearThePresentSeat) {
     float earlier[kBands];
     plugin::componentResponse(*state, instance, fresh, 10, earlier, phases, &time);
     EXPECT_NE(std::memcmp(earlier, expected, sizeof earlier), 0);
+}
+
+// Hosts call from one thread. A second thread here makes the worst ordering
+// happen: the seat set while the response of the one before is being worked
+// out. The kept response must then carry the older stamp and be worked out
+// again at the next call, never keep the earlier seat's levels under the
+// later seat's stamp.
+TEST_P(ResponseOracle, ASeatSetWhileTheResponseIsWorkedOutIsNotHiddenByTheStamp) {
+    const models::ModelDefinition& model = *GetParam();
+    auto state = std::make_unique<plugin::PluginState>(model);
+    plugin::Instance& instance = state->instances.slot(1);
+    instance.cellCount = 16;
+    for (int k = 0; k < 16; ++k) instance.cells[k].splayDeg = 4.0f;
+    plugin::layOut(instance, model);
+    const geometry::Vector3 near{0, -3, -2}, far{9, -30, -8};
+    float levels[kBands], expected[kBands], phases[kBands], time = 0;
+    int stale = 0;
+    for (int trial = 0; trial < 400; ++trial) {
+        plugin::SeatResponse kept{};
+        instance.seatPosition = near;
+        plugin::seatOrCellsMoved(instance);
+        std::atomic<bool> ready{false}, go{false};
+        // The writer's delay sweeps across the time one seat takes to work out.
+        const int spins = (trial * 131) % 6000;
+        std::thread writer([&] {
+            ready.store(true);
+            while (!go.load()) {
+            }
+            for (std::atomic<int> spun{0}; spun.fetch_add(1) < spins;) {
+            }
+            instance.seatPosition = far;
+            plugin::seatOrCellsMoved(instance);
+        });
+        while (!ready.load()) std::this_thread::yield();
+        go.store(true);
+        plugin::componentResponse(*state, instance, kept, 15, levels, phases, &time);
+        writer.join();
+        plugin::componentResponse(*state, instance, kept, 15, levels, phases, &time);
+        plugin::SeatResponse fresh{};
+        plugin::componentResponse(*state, instance, fresh, 15, expected, phases, &time);
+        if (std::memcmp(levels, expected, sizeof levels) != 0) ++stale;
+    }
+    EXPECT_EQ(stale, 0) << "of 400 trials, levels of the earlier seat kept after the seat moved";
 }

@@ -186,4 +186,88 @@ WalkResult walk(const Disassembly& code, uint64_t entry, Calls calls, const Impo
     return result;
 }
 
+bool isFloatingPointWork(const Instruction& instruction) {
+    const std::string& m = instruction.mnemonic;
+    if (isX87Arithmetic(instruction)) return true;
+    if (instruction.operands.find("%xmm") == std::string::npos && !startsWith(m, "cvt")) return false;
+    if (startsWith(m, "cvt") || startsWith(m, "ucomis") || startsWith(m, "comis")) return true;
+    static const char* const operations[] = {"add", "sub", "mul", "div", "sqrt", "min", "max", "rcp", "rsqrt", "cmp",
+                                             "hadd", "hsub", "round", "dp"};
+    static const char* const forms[] = {"ss", "sd", "ps", "pd"};
+    for (const char* op : operations) {
+        for (const char* form : forms) {
+            if (m == std::string(op) + form) return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+// The x87 loads and stores that only pass a float result to the caller.
+bool isResultHandOff(const Instruction& instruction) {
+    static const std::set<std::string> handOff = {"fld", "flds", "fldl", "fldt", "fldz", "fld1",
+                                                   "fstp", "fstps", "fstpl"};
+    return handOff.count(instruction.mnemonic) != 0;
+}
+
+bool isCall(const Instruction& instruction) { return startsWith(instruction.mnemonic, "call"); }
+
+}  // namespace
+
+std::vector<std::string> scopeFaults(const Disassembly& code, uint64_t entry) {
+    // Every instruction of the export's own path and where each may go next,
+    // calls stepped over.
+    std::map<uint64_t, std::vector<uint64_t>> next;
+    std::vector<uint64_t> work{entry};
+    while (!work.empty()) {
+        const uint64_t address = work.back();
+        work.pop_back();
+        const Instruction* ins = code.at(address);
+        if (ins == nullptr || next.count(address)) continue;
+        std::vector<uint64_t>& to = next[address];
+        const std::string& m = ins->mnemonic;
+        uint64_t target = 0;
+        const bool ends = startsWith(m, "ret") || m == "ud2" || m == "hlt" || m == "int3" || startsWith(m, "jmp");
+        if ((m[0] == 'j' || startsWith(m, "loop")) && directTarget(ins->operands, target)) to.push_back(target);
+        if (!ends) {
+            if (const Instruction* after = code.fallThrough(*ins)) to.push_back(after->address);
+        }
+        for (uint64_t t : to) work.push_back(t);
+    }
+    std::vector<std::string> faults;
+    auto fault = [&](const Instruction& ins, const char* where) {
+        faults.push_back(std::string(isCall(ins) ? "a call" : "floating-point work") + " " + where + " at " +
+                         hex(ins.address) + ": " + ins.mnemonic + " " + ins.operands);
+    };
+    // Before the scope: what runs from the entry until the host's MXCSR is read.
+    std::set<uint64_t> before;
+    work = {entry};
+    while (!work.empty()) {
+        const uint64_t address = work.back();
+        work.pop_back();
+        const Instruction* ins = code.at(address);
+        if (ins == nullptr || ins->mnemonic == "stmxcsr" || !before.insert(address).second) continue;
+        if (isFloatingPointWork(*ins) || isCall(*ins)) fault(*ins, "before the scope is entered");
+        for (uint64_t t : next[address]) work.push_back(t);
+    }
+    // After the scope: what can reach a return without loading an MXCSR again.
+    std::set<uint64_t> after;
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (const auto& [address, to] : next) {
+            const Instruction* ins = code.at(address);
+            if (after.count(address) || ins->mnemonic == "ldmxcsr") continue;
+            const bool reachesReturn = startsWith(ins->mnemonic, "ret") ||
+                                       std::any_of(to.begin(), to.end(), [&](uint64_t t) { return after.count(t) != 0; });
+            if (reachesReturn) grew = after.insert(address).second || grew;
+        }
+    }
+    for (uint64_t address : after) {
+        const Instruction& ins = *code.at(address);
+        if ((isFloatingPointWork(ins) && !isResultHandOff(ins)) || isCall(ins)) fault(ins, "after the host's state is handed back");
+    }
+    return faults;
+}
+
 }  // namespace abi_check

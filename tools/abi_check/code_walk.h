@@ -72,4 +72,18 @@ WalkResult walk(const Disassembly& code, uint64_t entry, Calls calls, const Impo
 // to hand the host's state back.
 bool isX87Arithmetic(const Instruction& instruction);
 
+// Whether an instruction computes in floating point and so depends on, and
+// may raise flags in, the control state it runs under: SSE and SSE2 scalar and
+// packed arithmetic, conversions and comparisons, and x87 arithmetic. Moves,
+// shuffles and bitwise logic compute nothing that a control word governs.
+bool isFloatingPointWork(const Instruction& instruction);
+
+// An export's code against its floating-point scope, which reads the host's
+// MXCSR (stmxcsr) on entry and loads it back (ldmxcsr) on every way out.
+// Faults: floating-point work or a call on a path from the entry before the
+// first stmxcsr, and on a path from the last ldmxcsr to a return. Loading a
+// float result into the x87 register that returns it is the calling
+// convention, not work, and is allowed after the scope.
+std::vector<std::string> scopeFaults(const Disassembly& code, uint64_t entry);
+
 }  // namespace abi_check

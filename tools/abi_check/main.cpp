@@ -5,6 +5,9 @@
 //   stack     every return of an export pops 4 bytes per argument (ret N),
 //             the stdcall contract; a wrong count corrupts the host's stack;
 //   imports   Windows system libraries only;
+//   scope     no export computes in floating point, or calls out, before it
+//             has read the host's MXCSR or after it has loaded it back
+//             (--scope-exempt names an export that runs host code by design);
 //   x87       the named exports' code, with everything it calls, runs no x87
 //             arithmetic (it would raise flags in a host that runs masked);
 //   checksum  the PE checksum the loader verifies for drivers and some hosts.
@@ -14,6 +17,7 @@
 // Prints a line per check and exits 1 if any fails.
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -38,6 +42,7 @@ struct Options {
     std::string dll;
     std::string objdump;
     std::vector<std::string> x87Free;
+    std::set<std::string> scopeExempt;
 };
 
 bool parse(int argc, char** argv, Options& options) {
@@ -50,6 +55,7 @@ bool parse(int argc, char** argv, Options& options) {
         if (!value("--dll=").empty()) options.dll = value("--dll=");
         else if (!value("--objdump=").empty()) options.objdump = value("--objdump=");
         else if (!value("--x87-free=").empty()) options.x87Free.push_back(value("--x87-free="));
+        else if (!value("--scope-exempt=").empty()) options.scopeExempt.insert(value("--scope-exempt="));
         else return false;
     }
     return !options.dll.empty() && !options.objdump.empty();
@@ -105,7 +111,8 @@ private:
 int main(int argc, char** argv) {
     Options options;
     if (!parse(argc, argv, options)) {
-        std::fprintf(stderr, "usage: abi_check --dll=PATH --objdump=PROGRAM [--x87-free=EXPORT]...\n");
+        std::fprintf(stderr,
+                     "usage: abi_check --dll=PATH --objdump=PROGRAM [--x87-free=EXPORT]... [--scope-exempt=EXPORT]...\n");
         return 2;
     }
     std::string error;
@@ -160,6 +167,18 @@ int main(int argc, char** argv) {
         }
     }
     report.check("stack", faults, std::to_string(returns) + " returns, each popping its export's arguments");
+
+    faults.clear();
+    size_t scoped = 0;
+    for (const ListedExport& l : kListed) {
+        const auto it = exported.find(l.name);
+        if (it == exported.end() || options.scopeExempt.count(l.name)) continue;
+        ++scoped;
+        for (const std::string& f : abi_check::scopeFaults(code, image->imageBase + it->second))
+            faults.push_back(std::string(l.name) + ": " + f);
+    }
+    report.check("scope", faults,
+                 std::to_string(scoped) + " exports compute and call only between reading the host's MXCSR and loading it back");
 
     faults.clear();
     for (const std::string& library : image->importedLibraries)

@@ -137,3 +137,81 @@ TEST(CodeWalk, TellsX87ArithmeticFromStateHandling) {
 }
 
 }  // namespace
+
+namespace {
+
+// An export with the scope's shape: the host's MXCSR read, ours loaded when
+// it differs, the body, the host's loaded back and the float result handed
+// to the caller in st(0).
+const char* const kScoped = R"(
+30001000 <_Scoped@4>:
+30001000:	stmxcsr 0x4(%esp)
+30001005:	cmpl   $0x1f80,0x4(%esp)
+3000100d:	je     30001014 <_Scoped@4+0x14>
+3000100f:	ldmxcsr 0x8(%esp)
+30001014:	cvtsi2ss 0xc(%esp),%xmm0
+3000101a:	call   30001100 <_helper>
+3000101f:	movss  %xmm0,(%esp)
+30001024:	ldmxcsr 0x4(%esp)
+30001029:	flds   (%esp)
+3000102c:	ret    $0x4
+
+30001100 <_helper>:
+30001100:	mulss  %xmm0,%xmm0
+30001104:	ret
+)";
+
+}  // namespace
+
+TEST(ScopeCheck, AcceptsWorkAndCallsBetweenTheStatesAndTheResultsHandOff) {
+    const auto faults = abi_check::scopeFaults(parse(kScoped), 0x30001000);
+    EXPECT_TRUE(faults.empty()) << faults.front();
+}
+
+TEST(ScopeCheck, FindsWorkBeforeTheHostsStateIsReadAndAfterItIsBack) {
+    // The conversion hoisted above the read of the host's state.
+    const char* const early = R"(
+30001000 <_Early@4>:
+30001000:	cvtsi2ss 0xc(%esp),%xmm0
+30001006:	stmxcsr 0x4(%esp)
+3000100b:	ldmxcsr 0x8(%esp)
+30001010:	movss  %xmm0,(%esp)
+30001015:	ldmxcsr 0x4(%esp)
+3000101a:	ret    $0x4
+)";
+    const auto before = abi_check::scopeFaults(parse(early), 0x30001000);
+    ASSERT_EQ(before.size(), 1u);
+    EXPECT_NE(before[0].find("before the scope"), std::string::npos) << before[0];
+
+    std::string late = kScoped;
+    late.replace(late.find("30001029:\tflds   (%esp)"), 23, "30001029:\tsqrtss %xmm0,%xmm0");
+    const auto after = abi_check::scopeFaults(parse(late), 0x30001000);
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_NE(after[0].find("after the host's state is handed back"), std::string::npos) << after[0];
+
+    std::string callsLate = kScoped;
+    callsLate.replace(callsLate.find("30001029:\tflds   (%esp)"), 23, "30001029:\tcall   30001100 <_helper>");
+    EXPECT_EQ(abi_check::scopeFaults(parse(callsLate), 0x30001000).size(), 1u);
+}
+
+TEST(ScopeCheck, TellsFloatingPointWorkFromMovesAndLogic) {
+    auto work = [](const char* mnemonic, const char* operands) {
+        abi_check::Instruction i;
+        i.mnemonic = mnemonic;
+        i.operands = operands;
+        return abi_check::isFloatingPointWork(i);
+    };
+    EXPECT_TRUE(work("mulps", "%xmm1,%xmm0"));
+    EXPECT_TRUE(work("divsd", "%xmm1,%xmm0"));
+    EXPECT_TRUE(work("ucomiss", "%xmm1,%xmm0"));
+    EXPECT_TRUE(work("cmpltps", "%xmm1,%xmm0") || work("cmpps", "$0x1,%xmm1,%xmm0"));
+    EXPECT_TRUE(work("cvttss2si", "%xmm0,%eax"));
+    EXPECT_TRUE(work("cvtsi2ss", "0x4(%esp),%xmm0"));
+    EXPECT_TRUE(work("faddp", "%st,%st(1)"));
+    EXPECT_FALSE(work("movss", "%xmm0,(%esp)"));
+    EXPECT_FALSE(work("xorps", "%xmm0,%xmm0"));
+    EXPECT_FALSE(work("shufps", "$0x0,%xmm0,%xmm0"));
+    EXPECT_FALSE(work("pand", "%xmm1,%xmm0"));
+    EXPECT_FALSE(work("addl", "$0x4,%esp"));
+    EXPECT_FALSE(work("cmpsl", "%es:(%edi),%ds:(%esi)"));
+}
