@@ -136,6 +136,7 @@ bool readExports(Reader& in, PeImage& image, DataDirectory directory, std::strin
         e.forwarded = e.rva >= directory.rva && e.rva - directory.rva < directory.size;
         image.exports.push_back(std::move(e));
     }
+    if (!in.ok) error = "the export table runs past the end of the file";
     return in.ok;
 }
 
@@ -200,6 +201,7 @@ bool readImports(Reader& in, PeImage& image, DataDirectory directory, std::strin
             image.importedFunctions.push_back(std::move(import));
         }
     }
+    if (!in.ok) error = "the import table runs past the end of the file";
     return in.ok;
 }
 
