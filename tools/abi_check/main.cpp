@@ -204,8 +204,10 @@ int main(int argc, char** argv) {
                           static_cast<unsigned long long>(ins->address), ins->mnemonic.c_str(), ins->operands.c_str());
             faults.push_back(text);
         }
-        x87Summary += (x87Summary.empty() ? "" : "; ") + name + " reaches " + std::to_string(w.functions.size()) +
-                      " functions, " + std::to_string(w.instructions) + " instructions, no x87 arithmetic";
+        const size_t functions = w.functions.size();
+        x87Summary += (x87Summary.empty() ? "" : "; ") + name + " reaches " + std::to_string(functions) +
+                      (functions == 1 ? " function, " : " functions, ") + std::to_string(w.instructions) +
+                      " instructions, no x87 arithmetic";
     }
     if (!options.x87Free.empty()) report.check("x87", faults, x87Summary);
 
