@@ -575,6 +575,26 @@ TEST_F(DialogTest, OkWritesNothingIntoASlotTakenByAnotherArrayWhileItRan) {
     EXPECT_EQ(readBlob(*plugin), host::makeBlob(product(), {{kind, 0}, {kind, 0}, {kind, 0}, {kind, 0}}));
 }
 
+TEST_F(DialogTest, TheDialogIsOwnedByTheHostsActiveWindowWhichItDisables) {
+    HWND host = CreateWindowExA(0, "STATIC", "host window", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 300, 200,
+                                nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(host, nullptr);
+    SetActiveWindow(host);
+    ASSERT_EQ(GetActiveWindow(), host);
+    HWND owner = nullptr;
+    BOOL hostEnabled = TRUE;
+    showWithHostTimer(*plugin, [&] {
+        HWND dialog = nullptr;
+        EnumThreadWindows(GetCurrentThreadId(), &findDialogOfThread, reinterpret_cast<LPARAM>(&dialog));
+        owner = GetWindow(dialog, GW_OWNER);
+        hostEnabled = IsWindowEnabled(host);
+    });
+    EXPECT_EQ(owner, host);
+    EXPECT_FALSE(hostEnabled) << "the host's window took input while the modal dialog ran";
+    EXPECT_TRUE(IsWindowEnabled(host)) << "the host's window stayed disabled after the dialog";
+    DestroyWindow(host);
+}
+
 TEST_F(DialogTest, HostCodeInTheModalLoopRunsInTheHostsFloatingPointState) {
     const fp_test::FloatingPointState saved = fp_test::readFloatingPointState();
     // All masked, rounding down in both units, no flags raised.
