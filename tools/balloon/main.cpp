@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <string>
 
 #include "acoustics/balloon_analysis.h"
@@ -188,7 +189,16 @@ int main(int argc, char** argv) {
     if (command == "generate" && argc == 3) return generate(argv[2]);
     if (command == "import" && argc == 4) return importText(argv[2], argv[3]);
 #ifdef BALLOON_HAVE_SOFA
-    if (command == "import-sofa" && argc >= 4) return importSofa(argc, argv);
+    if (command == "import-sofa" && argc >= 4) {
+        // A file can ask for more than this machine has, within the caps the
+        // reader sets: that is a refusal of the file, not an abort.
+        try {
+            return importSofa(argc, argv);
+        } catch (const std::bad_alloc&) {
+            std::fprintf(stderr, "%s: refused: the file needs more memory than this machine can give\n", argv[2]);
+            return 1;
+        }
+    }
 #endif
 
     if ((command == "export" && argc == 5) || (command == "plot" && (argc == 5 || argc == 6)) ||

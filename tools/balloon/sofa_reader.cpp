@@ -16,6 +16,11 @@ constexpr double kPi = 3.141592653589793;
 constexpr double kDegToRad = kPi / 180.0;
 constexpr int kBandIndexOf1kHz = 10;
 constexpr double kSamePositionM = 1e-6;
+// The most values the importer reads from one variable, and so the most it
+// allocates for one: 2^28 doubles, 2 GiB. A 1-degree measurement grid
+// (65,160 directions) with 4,096 frequency bins holds 267 million; a file
+// that declares more is refused before anything is allocated for it.
+constexpr size_t kMaxValuesPerVariable = size_t(1) << 28;
 
 struct Refusal {
     std::string where, reason;
@@ -76,18 +81,48 @@ std::vector<std::string> unitTokens(const std::string& units) {
 bool isDegree(const std::string& t) { return t == "degree" || t == "degrees"; }
 bool isMetre(const std::string& t) { return t == "metre" || t == "metres" || t == "meter" || t == "meters" || t == "m"; }
 
-std::vector<std::string> dimensionNames(int nc, int var) {
-    int count = 0;
-    nc_inq_varndims(nc, var, &count);
-    std::vector<int> ids(count);
-    nc_inq_vardimid(nc, var, ids.data());
+// A variable's own dimensions, by name and length, as the file declares them.
+struct Shape {
     std::vector<std::string> names;
+    std::vector<size_t> lengths;
+};
+
+Shape shapeOf(int nc, int var) {
+    Shape shape;
+    int count = 0;
+    if (nc_inq_varndims(nc, var, &count) != NC_NOERR || count < 0 || count > NC_MAX_VAR_DIMS) return shape;
+    std::vector<int> ids(static_cast<size_t>(count));
+    if (count > 0 && nc_inq_vardimid(nc, var, ids.data()) != NC_NOERR) return shape;
     for (int id : ids) {
-        char name[NC_MAX_NAME + 1];
+        char name[NC_MAX_NAME + 1] = {};
+        size_t length = 0;
         nc_inq_dimname(nc, id, name);
-        names.emplace_back(name);
+        nc_inq_dimlen(nc, id, &length);
+        shape.names.emplace_back(name);
+        shape.lengths.push_back(length);
     }
-    return names;
+    return shape;
+}
+
+std::vector<std::string> dimensionNames(int nc, int var) { return shapeOf(nc, var).names; }
+
+// The number of values a shape holds, if it is at most kMaxValuesPerVariable;
+// the product is checked step by step, so no size wraps around.
+bool valueCount(const Shape& shape, size_t& count) {
+    count = 1;
+    for (size_t length : shape.lengths) {
+        if (length != 0 && count > kMaxValuesPerVariable / length) return false;
+        count *= length;
+    }
+    return count <= kMaxValuesPerVariable;
+}
+
+std::string tooLarge(const Shape& shape) {
+    std::string dims;
+    for (size_t i = 0; i < shape.names.size(); ++i)
+        dims += (i ? " x " : "") + shape.names[i] + " = " + std::to_string(shape.lengths[i]);
+    return "declares " + dims + ", more than the " + std::to_string(kMaxValuesPerVariable) +
+           " values read from one variable";
 }
 
 std::string joined(const std::vector<std::string>& names) {
@@ -184,7 +219,8 @@ bool readTriples(int nc, const std::string& name, const std::string& attributesO
         refusal = {name, "missing"};
         return false;
     }
-    const std::vector<std::string> dims = dimensionNames(nc, var);
+    const Shape shape = shapeOf(nc, var);
+    const std::vector<std::string>& dims = shape.names;
     const size_t m = dimensionLength(nc, "M");
     const bool receivers = name == "ReceiverPosition";
     using Names = std::vector<std::string>;
@@ -201,6 +237,23 @@ bool readTriples(int nc, const std::string& name, const std::string& attributesO
     if (!ok) {
         refusal = {name, "dimensions " + joined(dims) + ", expected " +
                              (receivers ? "[R, C, I], [R, C, M] or [R, C]" : "[I, C] or [M, C]") + " with C = 3"};
+        return false;
+    }
+    // I is a singleton in SOFA: one value per row, whatever the file says.
+    for (size_t d = 0; d < dims.size(); ++d) {
+        if (dims[d] == "I" && shape.lengths[d] != 1) {
+            refusal = {name, "dimension I is " + std::to_string(shape.lengths[d]) + ", expected 1"};
+            return false;
+        }
+    }
+    size_t values = 0;
+    if (!valueCount(shape, values)) {
+        refusal = {name, tooLarge(shape)};
+        return false;
+    }
+    if (values != out.rows * 3 * out.perM) {
+        refusal = {name, "holds " + std::to_string(values) + " values, expected " +
+                             std::to_string(out.rows * 3 * out.perM)};
         return false;
     }
     int attrVar = var;
@@ -227,7 +280,7 @@ bool readTriples(int nc, const std::string& name, const std::string& attributesO
                    "'" + units + "', expected " + (spherical ? "'degree, degree, metre'" : "'metre'")};
         return false;
     }
-    std::vector<double> raw(out.rows * 3 * out.perM);
+    std::vector<double> raw(values);
     if (nc_get_var_double(nc, var, raw.data()) != NC_NOERR) {
         refusal = {name, "cannot be read as numbers"};
         return false;
@@ -331,9 +384,12 @@ SofaDirectivity readSofaDirectivity(const std::string& path, const SofaOptions& 
     for (const char* name : {"Data.Real", "Data.Imag"}) {
         int var;
         if (nc_inq_varid(nc, name, &var) != NC_NOERR) return refuse(name, "missing");
-        const std::vector<std::string> dims = dimensionNames(nc, var);
-        if (dims != std::vector<std::string>{"M", "R", "N"})
-            return refuse(name, "dimensions " + joined(dims) + ", expected [M, R, N]");
+        const Shape shape = shapeOf(nc, var);
+        if (shape.names != std::vector<std::string>{"M", "R", "N"})
+            return refuse(name, "dimensions " + joined(shape.names) + ", expected [M, R, N]");
+        // One receiver's values, M x N, are read at a time.
+        size_t perReceiver = 0;
+        if (!valueCount(Shape{{"M", "N"}, {m, n}}, perReceiver)) return refuse(name, tooLarge(Shape{{"M", "N"}, {m, n}}));
         (name[5] == 'R' ? realVar : imagVar) = var;
     }
     if (m == 0 || r == 0 || n == 0) return refuse("Data.Real", "empty");
@@ -353,6 +409,8 @@ SofaDirectivity readSofaDirectivity(const std::string& path, const SofaOptions& 
     if (nc_inq_varid(nc, "N", &nVar) != NC_NOERR) return refuse("N", "missing");
     if (!textAttribute(nc, nVar, "Units", text) || (lower(text) != "hertz" && lower(text) != "hz"))
         return refuse("N:Units", "'" + text + "', expected 'hertz'");
+    if (dimensionNames(nc, nVar) != std::vector<std::string>{"N"})
+        return refuse("N", "dimensions " + joined(dimensionNames(nc, nVar)) + ", expected [N]");
     std::vector<double> f(n);
     if (nc_get_var_double(nc, nVar, f.data()) != NC_NOERR) return refuse("N", "cannot be read as numbers");
     for (size_t i = 0; i < n; ++i)

@@ -56,6 +56,12 @@ struct Fixture {
     bool rotate = false;
     double axes[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
     bool truncateToHalf = false;
+    // Shapes of crafted files. Variables a crafted shape affects are declared
+    // and left unwritten (the reader must refuse them before reading).
+    size_t iLength = 1;                 // the singleton I
+    bool sourcePositionOverI = false;   // GeneralTF's SourcePosition[I, C]
+    bool frequenciesPerReceiver = false;  // N(R, N)
+    size_t declaredM = 0, declaredN = 0;  // M and N declared this long (0: as the data)
     std::vector<double> frequencies;
     std::vector<Receiver> receivers;
     std::function<std::complex<double>(int m, const Receiver&, double hz)> pressure =
@@ -105,19 +111,23 @@ protected:
         const size_t m = general ? fx.receivers.size() : fx.measurements,
                      r = general ? fx.generalReceivers : fx.receivers.size(), n = fx.frequencies.size();
         int dm, dr, dn, dc, di;
-        nc_def_dim(nc, "M", m, &dm);
+        const bool hugeDims = fx.declaredM != 0 || fx.declaredN != 0;
+        const bool skipOverI = fx.iLength != 1;  // the variables over I are left unwritten
+        nc_def_dim(nc, "M", fx.declaredM != 0 ? fx.declaredM : m, &dm);
         nc_def_dim(nc, "R", r, &dr);
-        nc_def_dim(nc, "N", n, &dn);
+        nc_def_dim(nc, "N", fx.declaredN != 0 ? fx.declaredN : n, &dn);
         nc_def_dim(nc, "C", 3, &dc);
-        nc_def_dim(nc, "I", 1, &di);
+        nc_def_dim(nc, "I", fx.iLength, &di);
         const int dataDims[3] = {fx.swapDataDims ? dr : dm, fx.swapDataDims ? dm : dr, dn};
         int re, im = -1, fv, pv = -1;  // pv stays -1 where no source or receiver position is written
         nc_def_var(nc, "Data.Real", NC_DOUBLE, 3, dataDims, &re);
         if (fx.writeImag) nc_def_var(nc, "Data.Imag", NC_DOUBLE, 3, dataDims, &im);
-        nc_def_var(nc, "N", NC_DOUBLE, 1, &dn, &fv);
+        const int frequencyDims[2] = {dr, dn};
+        if (fx.frequenciesPerReceiver) nc_def_var(nc, "N", NC_DOUBLE, 2, frequencyDims, &fv);
+        else nc_def_var(nc, "N", NC_DOUBLE, 1, &dn, &fv);
         putText(nc, fv, "Units", fx.frequencyUnits);
         const int posDims[3] = {dr, dc, fx.positionsPerMeasurement ? dm : di};
-        const int sourceDims[2] = {dm, dc}, fixedReceiverDims[3] = {dr, dc, di}, viewDims[2] = {fx.secondView.empty() ? di : dm, dc};
+        const int sourceDims[2] = {fx.sourcePositionOverI ? di : dm, dc}, fixedReceiverDims[3] = {dr, dc, di}, viewDims[2] = {fx.secondView.empty() ? di : dm, dc};
         int sv = -1, uv = -1, rv = -1;
         if (!general) {
             nc_def_var(nc, "ReceiverPosition", NC_DOUBLE, fx.positionWithoutListener ? 2 : 3, posDims, &pv);
@@ -138,6 +148,11 @@ protected:
         }
         if (!fx.up.empty()) nc_def_var(nc, "SourceUp", NC_DOUBLE, 2, viewDims, &uv);
         nc_enddef(nc);
+        if (hugeDims) {
+            EXPECT_EQ(nc_close(nc), NC_NOERR);
+            return path;
+        }
+        if (skipOverI) sv = uv = rv = pv = -1;
         if (sv >= 0) {
             std::vector<double> v = fx.view;
             if (!fx.secondView.empty()) v.insert(v.end(), fx.secondView.begin(), fx.secondView.end());
@@ -162,7 +177,13 @@ protected:
                 }
         nc_put_var_double(nc, re, real.data());
         if (fx.writeImag) nc_put_var_double(nc, im, imag.data());
-        nc_put_var_double(nc, fv, fx.frequencies.data());
+        if (fx.frequenciesPerReceiver) {
+            std::vector<double> perReceiver;
+            for (size_t i = 0; i < r; ++i) perReceiver.insert(perReceiver.end(), fx.frequencies.begin(), fx.frequencies.end());
+            nc_put_var_double(nc, fv, perReceiver.data());
+        } else {
+            nc_put_var_double(nc, fv, fx.frequencies.data());
+        }
         const size_t pm = fx.positionsPerMeasurement && !general ? m : 1;
         std::vector<double> pos(fx.receivers.size() * 3 * pm);
         for (size_t i = 0; i < fx.receivers.size(); ++i)
@@ -218,6 +239,60 @@ protected:
 
     std::string dir_;
 };
+
+// Files whose variables declare shapes the layouts do not have, or sizes no
+// measurement reaches: each is refused, naming the variable, before anything
+// is read past what the variable holds or allocated for what it claims.
+TEST_F(SofaImport, VariablesOfAnotherShapeOrTooLargeAreRefusedBeforeTheyAreRead) {
+    struct Case {
+        const char* name;
+        std::function<void(Fixture&)> craft;
+        std::string where;
+        std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {"ReceiverPosition[R, C, I] with I = 2", [](Fixture& f) { f.iLength = 2; }, "ReceiverPosition",
+         "dimension I is 2, expected 1"},
+        {"SourceView[I, C] with I = 200",
+         [](Fixture& f) {
+             f.iLength = 200;
+             f.view = {1, 0, 0};
+         },
+         "SourceView", "dimension I is 200, expected 1"},
+        {"GeneralTF SourcePosition[I, C] with I = 2",
+         [](Fixture& f) {
+             f.sofaConventions = "GeneralTF";
+             f.version = "2.0";
+             f.receivers = spiralReceivers(200, 2.0);
+             f.iLength = 2;
+             f.sourcePositionOverI = true;
+         },
+         "SourcePosition", "dimension I is 2, expected 1"},
+        {"frequencies per receiver, N(R, N)", [](Fixture& f) { f.frequenciesPerReceiver = true; }, "N",
+         "dimensions [R, N], expected [N]"},
+        {"M x N past every cap, a product that wraps a 64-bit size",
+         [](Fixture& f) {
+             f.receivers = spiralReceivers(1, 2.0);
+             f.declaredM = size_t(878416384462359601ull);
+         },
+         "Data.Real", "declares M = 878416384462359601 x N = 21"},
+        {"N = 2^40 in a small chunked file",
+         [](Fixture& f) {
+             f.receivers = spiralReceivers(1, 2.0);
+             f.declaredN = size_t(1) << 40;
+         },
+         "Data.Real", "declares M = 1 x N = 1099511627776"},
+    };
+    for (const Case& c : cases) {
+        Fixture fx = basic();
+        c.craft(fx);
+        const std::string path = write(fx, "crafted.sofa");
+        const balloon::SofaDirectivity read = balloon::readSofaDirectivity(path, {});
+        EXPECT_EQ(read.error.rfind(path + ": " + c.where + ": ", 0), 0u) << c.name << ": " << read.error;
+        EXPECT_NE(read.error.find(c.reason), std::string::npos) << c.name << ": " << read.error;
+        EXPECT_TRUE(read.directions.empty()) << c.name;
+    }
+}
 
 TEST_F(SofaImport, EveryFaultIsRefusedWithTheVariableOrAttributeNamed) {
     struct Case {
