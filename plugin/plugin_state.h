@@ -3,6 +3,7 @@
 // Nothing is allocated; one PluginState lives in static storage per library.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "geometry/euler_angles.h"
@@ -54,7 +55,12 @@ inline Cell* componentCell(Instance& instance, int32_t number) {
 // Called after any change of the seat, the cells' poses, the transition
 // distances or the filter, so that the next response works afresh what it
 // keeps per seat. Changes of the cell count or kinds alone need no call.
-inline void responseInputsChanged(Instance& instance) { ++instance.responseVersion; }
+// The count goes up after the changed inputs are stored, never before: a
+// response stamped with the new count has read the new inputs.
+inline void responseInputsChanged(Instance& instance) {
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    ++instance.responseVersion;
+}
 
 // After the seat, the array or its cells moved: refreshes the seat distance.
 void seatOrCellsMoved(Instance& instance);
