@@ -21,6 +21,13 @@ inline FloatingPointState readFloatingPointState() {
     return s;
 }
 
+// Sets both control words as a host would, the x87 flags cleared first so
+// that none is pending under an unmasked control.
+inline void writeControlState(uint16_t x87Control, uint32_t mxcsr) {
+    __asm__ volatile("fnclex\n\tfldcw %0" : : "m"(x87Control));
+    __asm__ volatile("ldmxcsr %0" : : "m"(mxcsr));
+}
+
 // Sets x87 exception flags as a host's own arithmetic would have: only the
 // environment can.
 inline void raiseX87Flags(uint16_t flags) {

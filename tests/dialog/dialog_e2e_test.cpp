@@ -600,8 +600,7 @@ TEST_F(DialogTest, HostCodeInTheModalLoopRunsInTheHostsFloatingPointState) {
     // All masked, rounding down in both units, no flags raised.
     const uint16_t hostX87Control = fp_test::kMaskedX87Control | 0x0400;
     const uint32_t hostMxcsr = fp_test::kMaskedMxcsr | 0x2000;
-    __asm__ volatile("fnclex\n\tfldcw %0" : : "m"(hostX87Control));
-    __asm__ volatile("ldmxcsr %0" : : "m"(hostMxcsr));
+    fp_test::writeControlState(hostX87Control, hostMxcsr);
     // In the loop the host also turns its SSE rounding from down to toward zero.
     const uint32_t changedMxcsr = fp_test::kMaskedMxcsr | 0x6000;
     const HostTimer timer = showWithHostTimer(*plugin, [&] {
@@ -610,8 +609,7 @@ TEST_F(DialogTest, HostCodeInTheModalLoopRunsInTheHostsFloatingPointState) {
         __asm__ volatile("ldmxcsr %0" : : "m"(changed));
     });
     const fp_test::FloatingPointState after = fp_test::readFloatingPointState();
-    __asm__ volatile("fnclex\n\tfldcw %0" : : "m"(saved.x87Control));
-    __asm__ volatile("ldmxcsr %0" : : "m"(saved.mxcsr));
+    fp_test::writeControlState(saved.x87Control, saved.mxcsr);
 
     constexpr uint32_t kMxcsrControlBits = 0xFFC0;
     constexpr uint32_t kPrecisionFlag = 0x20;

@@ -22,11 +22,6 @@ namespace {
 
 using namespace fp_test;
 
-void writeControlState(uint16_t x87Control, uint32_t mxcsr) {
-    __asm__ volatile("fnclex\n\tfldcw %0" : : "m"(x87Control));
-    __asm__ volatile("ldmxcsr %0" : : "m"(mxcsr));
-}
-
 // Invalid, zero-divide and overflow masks (same bits in the x87 control word
 // and, shifted by 7, in the MXCSR).
 constexpr uint16_t kTrapMasks = 0x0D;

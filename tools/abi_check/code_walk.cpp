@@ -58,6 +58,11 @@ bool absoluteSlot(const std::string& operands, uint64_t& slot) {
 
 bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
+// Instructions after which the code does not go on to the next one.
+bool stopsHere(const std::string& mnemonic) {
+    return mnemonic == "ud2" || mnemonic == "hlt" || mnemonic == "int3" || mnemonic == "(bad)";
+}
+
 std::string hex(uint64_t value) {
     std::ostringstream out;
     out << std::hex << value;
@@ -103,11 +108,6 @@ const Instruction* Disassembly::fallThrough(const Instruction& from) const {
     auto it = instructions_.upper_bound(from.address);
     if (it == instructions_.end() || symbols_.count(it->first) != 0) return nullptr;
     return &it->second;
-}
-
-const std::string* Disassembly::symbolAt(uint64_t address) const {
-    const auto it = symbols_.find(address);
-    return it == symbols_.end() ? nullptr : &it->second;
 }
 
 bool isX87Arithmetic(const Instruction& instruction) {
@@ -177,7 +177,7 @@ WalkResult walk(const Disassembly& code, uint64_t entry, Calls calls, const Impo
                     result.problems.push_back("cannot follow the indirect call at " + hex(ins->address) + ": " +
                                               ins->operands);
                 }
-            } else if (m == "ud2" || m == "hlt" || m == "int3" || m == "(bad)") {
+            } else if (stopsHere(m)) {
                 break;
             }
             ins = code.fallThrough(*ins);
@@ -228,7 +228,7 @@ std::vector<std::string> scopeFaults(const Disassembly& code, uint64_t entry) {
         std::vector<uint64_t>& to = next[address];
         const std::string& m = ins->mnemonic;
         uint64_t target = 0;
-        const bool ends = startsWith(m, "ret") || m == "ud2" || m == "hlt" || m == "int3" || startsWith(m, "jmp");
+        const bool ends = startsWith(m, "ret") || startsWith(m, "jmp") || stopsHere(m);
         if ((m[0] == 'j' || startsWith(m, "loop")) && directTarget(ins->operands, target)) to.push_back(target);
         if (!ends) {
             if (const Instruction* after = code.fallThrough(*ins)) to.push_back(after->address);

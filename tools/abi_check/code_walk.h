@@ -32,7 +32,6 @@ public:
     // falls through into the next function only after a call that does not
     // return, so the walk stops at a symbol.
     const Instruction* fallThrough(const Instruction& from) const;
-    const std::string* symbolAt(uint64_t address) const;
     size_t size() const { return instructions_.size(); }
 
 private:
