@@ -1,11 +1,16 @@
 #include "tools/balloon/balloon_io.h"
 
 #include <cctype>
+#include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <vector>
+
+#include "acoustics/balloon_grid.h"
+#include "acoustics/bands.h"
 
 namespace balloon {
 
@@ -13,6 +18,19 @@ std::string balloonFileName(const std::string& kind) {
     std::string stem = kind;
     for (char& c : stem) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return stem + ".f32";
+}
+
+std::string nonFiniteNode(const Balloon& balloon) {
+    using namespace acoustics;
+    for (size_t i = 0; i < balloon.size(); ++i) {
+        if (std::isfinite(balloon[i])) continue;
+        const int band = static_cast<int>(i) / kBalloonBandStride, rest = static_cast<int>(i) % kBalloonBandStride;
+        char text[96];
+        std::snprintf(text, sizeof text, "%g Hz, meridian %d, polar %d", bandCentreHz(band),
+                      rest / kPolarCount * kGridStepDeg, rest % kPolarCount * kGridStepDeg);
+        return text;
+    }
+    return {};
 }
 
 std::string readBalloonFile(const std::string& path, Balloon& balloon) {
@@ -34,6 +52,8 @@ std::string readBalloonFile(const std::string& path, Balloon& balloon) {
 
 std::string writeBalloonFile(const std::string& path, const Balloon& balloon) {
     if (balloon.size() != static_cast<std::size_t>(acoustics::kBalloonValueCount)) return path + ": not a whole balloon";
+    if (const std::string bad = nonFiniteNode(balloon); !bad.empty())
+        return path + ": the level at " + bad + " is not finite; nothing written";
     std::vector<char> bytes(acoustics::kBalloonBytes);
     for (int i = 0; i < acoustics::kBalloonValueCount; ++i) {
         uint32_t word;

@@ -45,6 +45,24 @@ BandTables bandTables(const Balloon& balloon, const std::array<double, acoustics
     return t;
 }
 
+std::string tablesFault(const BandTables& t) {
+    char text[160];
+    for (int band = 0; band < acoustics::kBandCount; ++band) {
+        const double q = t.directivityFactor[band], level = t.onAxisDb[band];
+        if (!std::isfinite(q) || !(q > 0)) {
+            std::snprintf(text, sizeof text, "Q at %g Hz is %g; a directivity factor must be a positive finite number",
+                          acoustics::bandCentreHz(band), q);
+            return text;
+        }
+        if (std::isinf(level)) {
+            std::snprintf(text, sizeof text, "the on-axis level at %g Hz is %g dB; it must be finite",
+                          acoustics::bandCentreHz(band), level);
+            return text;
+        }
+    }
+    return {};
+}
+
 std::string bandTablesText(const std::string& kind, const BandTables& t) {
     std::string text = "# " + kind +
                        ": band_Hz  on_axis_dB_SPL_at_1m  Q  horizontal_-6dB_deg  vertical_-6dB_deg\n";

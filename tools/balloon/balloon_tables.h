@@ -32,6 +32,10 @@ struct BandTables {
 // mean-square pressure at 1 m (Pa^2) per band, or NaN where none is given.
 BandTables bandTables(const Balloon& balloon, const std::array<double, acoustics::kBandCount>* onAxisPa2AtOneMetre);
 
+// Empty when every Q is a positive finite number and every known on-axis
+// level finite, else which band and value are not.
+std::string tablesFault(const BandTables& tables);
+
 // The tables as text, one band per line, '#' heading.
 std::string bandTablesText(const std::string& kind, const BandTables& tables);
 

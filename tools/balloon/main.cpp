@@ -103,6 +103,13 @@ int importText(const std::string& textPath, const std::string& outDir) {
 }
 
 #ifdef BALLOON_HAVE_SOFA
+// The whole argument as a finite number: "1e155x", "nan" and "inf" are not.
+bool finiteNumber(const char* text, double& value) {
+    char* end = nullptr;
+    value = std::strtod(text, &end);
+    return end != text && *end == '\0' && std::isfinite(value);
+}
+
 int importSofa(int argc, char** argv) {
     const std::string sofaPath = argv[2], outDir = argv[3];
     balloon::SofaOptions options;
@@ -125,10 +132,9 @@ int importSofa(int argc, char** argv) {
             options.sum = mode == "power" ? balloon::MeasurementSum::Power : balloon::MeasurementSum::Complex;
             options.sumGiven = true;
         } else if (option == "--pa-per-unit" && hasValue) {
-            options.pascalPerUnit = std::atof(argv[++i]);
-            if (!(options.pascalPerUnit > 0)) return usage();
+            if (!finiteNumber(argv[++i], options.pascalPerUnit) || !(options.pascalPerUnit > 0)) return usage();
         } else if (option == "--gain-db" && hasValue) {
-            gainDb = std::atof(argv[++i]);
+            if (!finiteNumber(argv[++i], gainDb)) return usage();
         } else {
             return usage();
         }
@@ -160,6 +166,10 @@ int importSofa(int argc, char** argv) {
     std::array<double, models::kBandCount> onAxis = resampled.onAxisEnergy;
     for (double& e : onAxis) e *= std::pow(10.0, gainDb / 10.0);
     const balloon::BandTables tables = balloon::bandTables(resampled.balloon, &onAxis);
+    if (const std::string fault = balloon::tablesFault(tables); !fault.empty()) {
+        std::fprintf(stderr, "%s: tables: %s (--gain-db %g)\n", sofaPath.c_str(), fault.c_str(), gainDb);
+        return 1;
+    }
     const std::string balloonPath = outDir + "/" + balloon::balloonFileName(kind);
     if (const std::string error = balloon::writeBalloonFile(balloonPath, resampled.balloon); !error.empty()) {
         std::fprintf(stderr, "%s\n", error.c_str());

@@ -1,6 +1,7 @@
 #include "tools/balloon/sofa_reader.h"
 
 #include <netcdf.h>
+#include <netcdf_mem.h>
 
 #include <algorithm>
 #include <cctype>
@@ -29,6 +30,11 @@ struct Refusal {
 class NcFile {
 public:
     explicit NcFile(const std::string& path) { status_ = nc_open(path.c_str(), NC_NOWRITE, &id_); }
+    // A file already in memory; the library reads it in place and keeps no
+    // pointer to it past close.
+    NcFile(const std::string& name, std::vector<unsigned char>& bytes) {
+        status_ = nc_open_mem(name.c_str(), NC_NOWRITE, bytes.size(), bytes.data(), &id_);
+    }
     ~NcFile() {
         if (status_ == NC_NOERR) nc_close(id_);
     }
@@ -136,6 +142,12 @@ size_t dimensionLength(int nc, const char* name) {
     size_t length = 0;
     if (nc_inq_dimid(nc, name, &id) == NC_NOERR) nc_inq_dimlen(nc, id, &length);
     return length;
+}
+
+std::string number(double x) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", x);
+    return text;
 }
 
 std::string hz(double f) {
@@ -347,14 +359,15 @@ bool sourceFrame(int nc, Frame& frame, Refusal& refusal) {
 double bandLowerEdgeHz(int band) { return 1000.0 * std::pow(10.0, (band - kBandIndexOf1kHz - 0.5) / 10.0); }
 double bandUpperEdgeHz(int band) { return 1000.0 * std::pow(10.0, (band - kBandIndexOf1kHz + 0.5) / 10.0); }
 
-SofaDirectivity readSofaDirectivity(const std::string& path, const SofaOptions& options) {
+namespace {
+
+SofaDirectivity readOpenFile(const NcFile& file, const std::string& path, const SofaOptions& options) {
     SofaDirectivity out;
     auto refuse = [&](std::string where, std::string reason) {  // copies: they may name a field of out
         out = {};
         out.error = path + ": " + where + ": " + reason;
         return out;
     };
-    NcFile file(path);
     if (file.status() != NC_NOERR) return refuse("file", std::string("cannot open as netCDF: ") + nc_strerror(file.status()));
     const int nc = file.id();
 
@@ -453,14 +466,24 @@ SofaDirectivity readSofaDirectivity(const std::string& path, const SofaOptions& 
     }
 
     // Pressures, one receiver at a time, reduced to band energies at 1 m.
-    std::vector<double> re(m * n), im(m * n);
     const double scale2 = options.pascalPerUnit * options.pascalPerUnit;
-    auto bandEnergies = [&](const std::vector<double>& power, double distance) {
+    if (!std::isfinite(scale2) || !(scale2 > 0))
+        return refuse("--pa-per-unit", number(options.pascalPerUnit) + " pascal per unit squares to " + number(scale2) +
+                                           "; it must be a positive number whose square is finite");
+    std::vector<double> re(m * n), im(m * n);
+    // Finite values can still square and add past the range of a double; a
+    // band energy that is not finite is refused, never carried into the
+    // balloon. `where` names the direction: "R 5" or "M 5".
+    std::string overflow;
+    auto bandEnergies = [&](const std::vector<double>& power, double distance, const std::string& where) {
         BandEnergies e{};
         for (int band = 0; band < acoustics::kBandCount; ++band) {
             double sum = 0, width = 0;
             for (const auto& [bin, w] : weights[band]) sum += w * power[bin], width += w;
             e[band] = sum / width * scale2 * distance * distance;  // inverse distance law to 1 m
+            if (!std::isfinite(e[band]) && overflow.empty())
+                overflow = "the " + hz(acoustics::bandCentreHz(band)) + " Hz band energy at " + where +
+                           " overflows a double (pressures this large are not pascal: scale them with --pa-per-unit)";
         }
         return e;
     };
@@ -480,7 +503,8 @@ SofaDirectivity readSofaDirectivity(const std::string& path, const SofaOptions& 
             for (size_t j = 0; j < m; ++j) {
                 std::vector<double> power(n);
                 for (size_t k = 0; k < n; ++k) power[k] = re[j * n + k] * re[j * n + k] + im[j * n + k] * im[j * n + k];
-                out.energies.push_back(bandEnergies(power, radius[j]));
+                out.energies.push_back(bandEnergies(power, radius[j], "M " + std::to_string(j + 1)));
+                if (!overflow.empty()) return refuse("Data.Real", overflow);
                 out.directions.push_back(directions[j]);
             }
             continue;
@@ -496,7 +520,8 @@ SofaDirectivity readSofaDirectivity(const std::string& path, const SofaOptions& 
             }
             if (options.sum == MeasurementSum::Complex || options.measurement != 0) power[k] = sr * sr + si * si;
         }
-        out.energies.push_back(bandEnergies(power, radius[i]));
+        out.energies.push_back(bandEnergies(power, radius[i], "R " + std::to_string(i + 1)));
+        if (!overflow.empty()) return refuse("Data.Real", overflow);
         out.directions.push_back(directions[i]);
     }
     const std::string ofM = " of " + std::to_string(m);
@@ -506,6 +531,19 @@ SofaDirectivity readSofaDirectivity(const std::string& path, const SofaOptions& 
                       : options.sum == MeasurementSum::Power ? "power sum" + ofM + " measurements"
                                                              : "complex sum" + ofM + " measurements";
     return out;
+}
+
+}  // namespace
+
+SofaDirectivity readSofaDirectivity(const std::string& path, const SofaOptions& options) {
+    const NcFile file(path);
+    return readOpenFile(file, path, options);
+}
+
+SofaDirectivity readSofaDirectivity(const std::string& name, std::vector<unsigned char> bytes,
+                                    const SofaOptions& options) {
+    const NcFile file(name, bytes);
+    return readOpenFile(file, name, options);
 }
 
 }  // namespace balloon

@@ -41,5 +41,8 @@ double bandLowerEdgeHz(int band);
 double bandUpperEdgeHz(int band);
 
 SofaDirectivity readSofaDirectivity(const std::string& path, const SofaOptions& options);
+// The same from the bytes of a file already in memory, named `name` in refusals.
+SofaDirectivity readSofaDirectivity(const std::string& name, std::vector<unsigned char> bytes,
+                                    const SofaOptions& options);
 
 }  // namespace balloon

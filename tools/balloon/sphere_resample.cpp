@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "acoustics/balloon_grid.h"
+#include "tools/balloon/balloon_io.h"
 
 namespace balloon {
 
@@ -185,7 +186,17 @@ ResampleResult resampleToGrid(const std::vector<Direction>& directions, const st
         }
     }
     for (size_t j = 0; j < unique.size(); ++j)
-        for (double& e : merged[j]) e /= count[j];
+        for (int band = 0; band < kBandCount; ++band) {
+            double& e = merged[j][band];
+            e /= count[j];
+            if (!std::isfinite(e) || e < 0) {
+                char text[128];
+                std::snprintf(text, sizeof text, "a direction's %g Hz band energy (over its %d repeats) is %s",
+                              bandCentreHz(band), count[j], e < 0 ? "negative" : "not finite");
+                result.error = text;
+                return result;
+            }
+        }
 
     const SphereInterpolator interpolator(unique);
     if (!interpolator.error().empty()) {
@@ -201,6 +212,13 @@ ResampleResult resampleToGrid(const std::vector<Direction>& directions, const st
     };
     result.onAxisEnergy = energyAt({1.0, 0.0, 0.0});
     for (int band = 0; band < kBandCount; ++band) {
+        if (!std::isfinite(result.onAxisEnergy[band])) {
+            char text[128];
+            std::snprintf(text, sizeof text, "the on-axis energy in the %g Hz band overflows a double",
+                          bandCentreHz(band));
+            result.error = text;
+            return result;
+        }
         if (!(result.onAxisEnergy[band] > 0.0)) {
             char text[96];
             std::snprintf(text, sizeof text, "no sound on axis in the %g Hz band", bandCentreHz(band));
@@ -221,6 +239,12 @@ ResampleResult resampleToGrid(const std::vector<Direction>& directions, const st
         }
         for (int band = 0; band < kBandCount; ++band)
             result.balloon[balloonIndex(band, m, kPolarCount - 1)] = levelDb(rear[band], band);
+    }
+    // Energies summed or divided past the range of a double (a direction
+    // some 300 dB above a nearly silent axis) give no level at all.
+    if (const std::string bad = nonFiniteNode(result.balloon); !bad.empty()) {
+        result.error = bad + ": the energies around it are beyond the range of a double";
+        result.balloon.clear();
     }
     return result;
 }

@@ -114,7 +114,7 @@ TEST(Generator, DataFileNames) {
     EXPECT_EQ(balloon::balloonFileName("QSB"), "qsb.f32");
 }
 
-TEST(BalloonFile, RefusesFilesOfTheWrongSize) {
+TEST(BalloonFile, RefusesFilesOfTheWrongSizeAndValuesThatAreNotFinite) {
     const std::string path = testing::TempDir() + "short.f32";
     balloon::Balloon values(acoustics::kBalloonValueCount, -1.5f);
     ASSERT_EQ(balloon::writeBalloonFile(path, values), "");
@@ -124,4 +124,12 @@ TEST(BalloonFile, RefusesFilesOfTheWrongSize) {
     { std::ofstream(path, std::ios::binary | std::ios::app) << "x"; }
     EXPECT_NE(balloon::readBalloonFile(path, back).find("223777 bytes"), std::string::npos);
     EXPECT_NE(balloon::readBalloonFile(path + ".missing", back).find("cannot open"), std::string::npos);
+
+    // A NaN is refused with its node, and the file is not touched.
+    const std::string fresh = testing::TempDir() + "nan.f32";
+    std::remove(fresh.c_str());
+    values[acoustics::balloonIndex(10, 18, 9)] = std::nanf("");
+    EXPECT_EQ(balloon::writeBalloonFile(fresh, values),
+              fresh + ": the level at 1000 Hz, meridian 90, polar 45 is not finite; nothing written");
+    EXPECT_FALSE(std::ifstream(fresh).good());
 }

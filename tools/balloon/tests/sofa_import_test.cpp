@@ -3,6 +3,7 @@
 // fault is refused with the variable or attribute named.
 #include <gtest/gtest.h>
 #include <netcdf.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -565,6 +567,68 @@ TEST_F(SofaImport, TheCommandWritesBalloonAndTablesOrNothing) {
     EXPECT_EQ(b[acoustics::balloonIndex(4, 7, 0)], 0.0f);
     EXPECT_EQ(b[acoustics::balloonIndex(4, 10, 9)], b[acoustics::balloonIndex(4, 62, 9)]);  // --mirror
     EXPECT_EQ(std::system(("test -s '" + dir_ + "/accepted/qsb.tables.txt'").c_str()), 0);
+}
+
+// --pa-per-unit scales pressures: the energies by its square. A constant 3
+// units at 2 m with 0.01 Pa per unit is 0.06 Pa at 1 m, 69.542 dB SPL on
+// axis; --gain-db adds to that.
+TEST_F(SofaImport, PascalPerUnitAndGainGiveTheHandComputedOnAxisLevel) {
+    Fixture fx = basic();
+    fx.pressure = [](int, const Receiver&, double) { return std::complex<double>(0.0, 3.0); };
+    const std::string file = write(fx), out = dir_ + "/out";
+    std::filesystem::create_directories(out);
+    for (const auto& [options, expectedDb] :
+         std::vector<std::pair<std::string, double>>{{"--pa-per-unit 0.01", 69.5424}, {"--pa-per-unit 0.01 --gain-db 6", 75.5424}}) {
+        ASSERT_EQ(std::system(("'" BALLOON_EXE "' import-sofa '" + file + "' '" + out + "' --kind QSA " + options +
+                               " > /dev/null")
+                                  .c_str()),
+                  0);
+        std::ifstream tables(out + "/qsa.tables.txt");
+        std::string line;
+        for (int band = 0; band <= 10 && std::getline(tables, line);) band += line[0] != '#';
+        double hz = 0, onAxisDb = 0;
+        ASSERT_EQ(std::sscanf(line.c_str(), "%lf %lf", &hz, &onAxisDb), 2) << line;
+        EXPECT_EQ(hz, 1000.0);
+        EXPECT_NEAR(onAxisDb, expectedDb, 1e-3) << options;
+    }
+}
+
+// Finite numbers that square, add or divide past the range of a double are
+// refused where they first overflow, with the variable and the index, and
+// nothing is written; before, they became a balloon of NaN with exit 0.
+TEST_F(SofaImport, FiniteValuesThatOverflowAreRefusedAndNothingIsWritten) {
+    Fixture fx = basic();
+    fx.pressure = [](int, const Receiver& r, double hz) {
+        return std::complex<double>(hz != 1000 || r.elevationDeg > -80 ? 1.0 : 1e160, 0.0);
+    };
+    const std::string loud = write(fx, "loud.sofa");
+    const balloon::SofaDirectivity read = balloon::readSofaDirectivity(loud, {});
+    EXPECT_EQ(read.error.rfind(loud + ": Data.Real: the 1000.0 Hz band energy at R ", 0), 0u) << read.error;
+    EXPECT_NE(read.error.find("overflows a double"), std::string::npos) << read.error;
+    EXPECT_TRUE(read.energies.empty());
+
+    const std::string plain = write(basic(), "plain.sofa");
+    const balloon::SofaDirectivity scaled = balloon::readSofaDirectivity(plain, {0, balloon::MeasurementSum::Complex, 1e155});
+    EXPECT_EQ(scaled.error.rfind(plain + ": --pa-per-unit: 1e+155 pascal per unit squares to inf", 0), 0u)
+        << scaled.error;
+
+    // Through the command: exit 1, the file named, no balloon and no tables.
+    struct Run {
+        std::string file, options, named;
+    };
+    for (const Run& run : {Run{loud, "", "Data.Real"}, Run{plain, "--pa-per-unit 1e155", "--pa-per-unit"},
+                           Run{plain, "--gain-db 4000", "tables: the on-axis level at 100 Hz is inf dB"}}) {
+        const std::string out = dir_ + "/refused", log = dir_ + "/refused.log";
+        std::filesystem::create_directories(out);
+        const int status = std::system(("'" BALLOON_EXE "' import-sofa '" + run.file + "' '" + out + "' --kind KTR " +
+                                        run.options + " > '" + log + "' 2>&1")
+                                           .c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << run.options << ": " << status;
+        std::ifstream in(log);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_NE(text.find(run.file + ": " + run.named), std::string::npos) << text;
+        EXPECT_TRUE(std::filesystem::is_empty(out)) << run.options;
+    }
 }
 
 // From the measurement file to the plug-in: the import's balloon and tables

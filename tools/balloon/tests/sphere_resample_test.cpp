@@ -159,13 +159,32 @@ TEST(SphereResample, DirectionsThatLeaveAHoleAreRefused) {
     }
 }
 
+// Energies that are finite but whose ratio to a nearly silent axis is not:
+// the resampling refuses them, naming a node, rather than store infinity.
+TEST(SphereResample, LevelsBeyondTheRangeOfADoubleAreRefused) {
+    const std::vector<Direction> points = spiral(600);
+    std::vector<balloon::BandEnergies> energies;
+    for (const Direction& d : points) {
+        balloon::BandEnergies e{};
+        e.fill(d.x > 0.8 ? 1e-300 : 1e300);
+        energies.push_back(e);
+    }
+    const balloon::ResampleResult result = balloon::resampleToGrid(points, energies);
+    EXPECT_EQ(result.error.rfind("100 Hz, meridian 0, polar ", 0), 0u) << result.error;
+    EXPECT_NE(result.error.find("beyond the range of a double"), std::string::npos) << result.error;
+    EXPECT_TRUE(result.balloon.empty());
+}
+
 TEST(BalloonTables, CoverageAnglesAndQOfAKnownPattern) {
-    // 10^(-6/10) energy at 40 degrees horizontally and 20 vertically:
-    // a pattern falling linearly in dB with polar angle, at a rate per plane.
+    // A pattern falling linearly in dB with polar angle, at a rate per half
+    // plane: -6 dB at 30 degrees to the right (meridian 90), 50 to the left
+    // (270), 15 up (0) and 25 down (180). Each half is read on its own side.
     balloon::Balloon b(acoustics::kBalloonValueCount, 0.0f);
     for (int m = 0; m < acoustics::kMeridianCount; ++m) {
         const double phi = m * 5 * kPi / 180;
-        const double slopeDbPerDeg = 6.0 / 40 * std::sin(phi) * std::sin(phi) + 6.0 / 20 * std::cos(phi) * std::cos(phi);
+        const double horizontal = std::sin(phi) > 0 ? 30 : 50, vertical = std::cos(phi) > 0 ? 15 : 25;
+        const double slopeDbPerDeg =
+            6.0 / horizontal * std::sin(phi) * std::sin(phi) + 6.0 / vertical * std::cos(phi) * std::cos(phi);
         for (int p = 0; p < acoustics::kPolarCount; ++p)
             for (int band = 0; band < kBandCount; ++band)
                 b[balloonIndex(band, m, p)] = static_cast<float>(-slopeDbPerDeg * p * 5);
@@ -178,6 +197,7 @@ TEST(BalloonTables, CoverageAnglesAndQOfAKnownPattern) {
     const balloon::BandTables t = balloon::bandTables(b, &onePascal2);
     EXPECT_NEAR(t.horizontalCoverageDeg[3], 80.0, 1e-3);
     EXPECT_NEAR(t.verticalCoverageDeg[3], 40.0, 1e-3);
+    EXPECT_NEAR(balloon::coverageAngleDeg(b, 3, 90, 90), 60.0, 1e-3);  // the right half alone, twice
     EXPECT_NEAR(t.onAxisDb[3], 93.979, 1e-3);  // 1 Pa re 20 uPa
     // An omnidirectional band covers the whole circle in both planes.
     const balloon::Balloon flat(acoustics::kBalloonValueCount, 0.0f);
