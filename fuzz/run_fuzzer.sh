@@ -1,5 +1,5 @@
 #!/bin/sh
-# run_fuzzer.sh FUZZER SECONDS WORKDIR CORPUS...
+# run_fuzzer.sh FUZZER SECONDS WORKDIR MAX_LEN [-flag=value...] CORPUS...
 # Runs a libFuzzer target for SECONDS from the kept inputs; new inputs go to
 # WORKDIR/corpus, a crashing input to WORKDIR/artifacts (minimise it with
 # FUZZER -minimize_crash=1 and keep it in fuzz/regressions/). Prints how many
@@ -8,10 +8,11 @@ set -u
 fuzzer=$1
 seconds=$2
 work=$3
-shift 3
+max_len=$4
+shift 4
 mkdir -p "$work/corpus" "$work/artifacts"
 log="$work/fuzz.log"
-"$fuzzer" -max_total_time="$seconds" -seed=1 -print_final_stats=1 -max_len=4096 -timeout=30 \
+"$fuzzer" -max_total_time="$seconds" -seed=1 -print_final_stats=1 -max_len="$max_len" -timeout=30 \
     -artifact_prefix="$work/artifacts/" "$work/corpus" "$@" >"$log" 2>&1
 status=$?
 runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")

@@ -141,7 +141,7 @@ int importSofa(int argc, char** argv) {
     }
     if (kind.empty() || kind.find_first_of(" \t/\\") != std::string::npos) return usage();
 
-    const balloon::SofaDirectivity measured = balloon::readSofaDirectivity(sofaPath, options);
+    const balloon::SofaDirectivity measured = balloon::readSofaDirectivityIsolated(sofaPath, options);
     if (!measured.error.empty()) {
         std::fprintf(stderr, "%s\n", measured.error.c_str());
         return 1;

@@ -3,10 +3,20 @@
 #include <netcdf.h>
 #include <netcdf_mem.h>
 
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <new>
 #include <sstream>
 
 namespace balloon {
@@ -17,11 +27,6 @@ constexpr double kPi = 3.141592653589793;
 constexpr double kDegToRad = kPi / 180.0;
 constexpr int kBandIndexOf1kHz = 10;
 constexpr double kSamePositionM = 1e-6;
-// The most values the importer reads from one variable, and so the most it
-// allocates for one: 2^28 doubles, 2 GiB. A 1-degree measurement grid
-// (65,160 directions) with 4,096 frequency bins holds 267 million; a file
-// that declares more is refused before anything is allocated for it.
-constexpr size_t kMaxValuesPerVariable = size_t(1) << 28;
 
 struct Refusal {
     std::string where, reason;
@@ -112,23 +117,22 @@ Shape shapeOf(int nc, int var) {
 
 std::vector<std::string> dimensionNames(int nc, int var) { return shapeOf(nc, var).names; }
 
-// The number of values a shape holds, if it is at most kMaxValuesPerVariable;
-// the product is checked step by step, so no size wraps around.
-bool valueCount(const Shape& shape, size_t& count) {
+// The number of values a shape holds, if it is at most `cap`; the product
+// is checked step by step, so no size wraps around.
+bool valueCount(const Shape& shape, size_t cap, size_t& count) {
     count = 1;
     for (size_t length : shape.lengths) {
-        if (length != 0 && count > kMaxValuesPerVariable / length) return false;
+        if (length != 0 && count > cap / length) return false;
         count *= length;
     }
-    return count <= kMaxValuesPerVariable;
+    return count <= cap;
 }
 
-std::string tooLarge(const Shape& shape) {
+std::string tooLarge(const Shape& shape, size_t cap) {
     std::string dims;
     for (size_t i = 0; i < shape.names.size(); ++i)
         dims += (i ? " x " : "") + shape.names[i] + " = " + std::to_string(shape.lengths[i]);
-    return "declares " + dims + ", more than the " + std::to_string(kMaxValuesPerVariable) +
-           " values read from one variable";
+    return "declares " + dims + ", more than the importer's cap of " + std::to_string(cap) + " values";
 }
 
 std::string joined(const std::vector<std::string>& names) {
@@ -225,7 +229,7 @@ Direction scaled(const Direction& d, double s) { return {d.x * s, d.y * s, d.z *
 // view and up are [I, C] or [M, C]. Type and Units may be on another
 // variable (SourceUp takes those of SourceView); without a Type, `defaultType`.
 bool readTriples(int nc, const std::string& name, const std::string& attributesOf, const char* defaultType,
-                 Triples& out, Refusal& refusal) {
+                 size_t cap, Triples& out, Refusal& refusal) {
     int var;
     if (nc_inq_varid(nc, name.c_str(), &var) != NC_NOERR) {
         refusal = {name, "missing"};
@@ -259,8 +263,8 @@ bool readTriples(int nc, const std::string& name, const std::string& attributesO
         }
     }
     size_t values = 0;
-    if (!valueCount(shape, values)) {
-        refusal = {name, tooLarge(shape)};
+    if (!valueCount(shape, cap, values)) {
+        refusal = {name, tooLarge(shape, cap)};
         return false;
     }
     if (values != out.rows * 3 * out.perM) {
@@ -318,7 +322,7 @@ struct Frame {
     Direction toSource(const Direction& d) const { return {dot(d, x), dot(d, y), dot(d, z)}; }
 };
 
-bool sourceFrame(int nc, Frame& frame, Refusal& refusal) {
+bool sourceFrame(int nc, size_t cap, Frame& frame, Refusal& refusal) {
     int var;
     const bool hasView = nc_inq_varid(nc, "SourceView", &var) == NC_NOERR;
     const bool hasUp = nc_inq_varid(nc, "SourceUp", &var) == NC_NOERR;
@@ -326,7 +330,7 @@ bool sourceFrame(int nc, Frame& frame, Refusal& refusal) {
     for (const char* name : {"SourceView", "SourceUp"}) {
         if (!(name[6] == 'V' ? hasView : hasUp)) continue;
         Triples t;
-        if (!readTriples(nc, name, "SourceView", "cartesian", t, refusal)) return false;
+        if (!readTriples(nc, name, "SourceView", "cartesian", cap, t, refusal)) return false;
         for (size_t k = 1; k < t.perM; ++k)
             if (length(Direction{t.at(0, k).x - t.at(0, 0).x, t.at(0, k).y - t.at(0, 0).y,
                                  t.at(0, k).z - t.at(0, 0).z}) > kSamePositionM) {
@@ -370,6 +374,7 @@ SofaDirectivity readOpenFile(const NcFile& file, const std::string& path, const 
     };
     if (file.status() != NC_NOERR) return refuse("file", std::string("cannot open as netCDF: ") + nc_strerror(file.status()));
     const int nc = file.id();
+    const size_t cap = std::min(options.maxValuesPerVariable, kMaxValuesPerVariable);
 
     std::string text;
     if (!textAttribute(nc, NC_GLOBAL, "Conventions", text) || text != "SOFA")
@@ -402,7 +407,10 @@ SofaDirectivity readOpenFile(const NcFile& file, const std::string& path, const 
             return refuse(name, "dimensions " + joined(shape.names) + ", expected [M, R, N]");
         // One receiver's values, M x N, are read at a time.
         size_t perReceiver = 0;
-        if (!valueCount(Shape{{"M", "N"}, {m, n}}, perReceiver)) return refuse(name, tooLarge(Shape{{"M", "N"}, {m, n}}));
+        const Shape perReceiverShape{{"M", "N"}, {m, n}};
+        if (!valueCount(perReceiverShape, cap, perReceiver)) return refuse(name, tooLarge(perReceiverShape, cap));
+        const size_t dataCap = std::min(options.maxDataValues, kMaxDataValues);
+        if (!valueCount(shape, dataCap, perReceiver)) return refuse(name, tooLarge(shape, dataCap));
         (name[5] == 'R' ? realVar : imagVar) = var;
     }
     if (m == 0 || r == 0 || n == 0) return refuse("Data.Real", "empty");
@@ -441,10 +449,10 @@ SofaDirectivity readOpenFile(const NcFile& file, const std::string& path, const 
     // GeneralTF, both relative to the source, expressed in its own frame.
     Frame frame;
     Refusal refusal;
-    if (!sourceFrame(nc, frame, refusal)) return refuse(refusal.where, refusal.reason);
+    if (!sourceFrame(nc, cap, frame, refusal)) return refuse(refusal.where, refusal.reason);
     Triples positions;
     out.directionVariable = general ? "SourcePosition" : "ReceiverPosition";
-    if (!readTriples(nc, out.directionVariable, out.directionVariable, nullptr, positions, refusal))
+    if (!readTriples(nc, out.directionVariable, out.directionVariable, nullptr, cap, positions, refusal))
         return refuse(refusal.where, refusal.reason);
     std::vector<double> radius;
     std::vector<Direction> directions;
@@ -544,6 +552,165 @@ SofaDirectivity readSofaDirectivity(const std::string& name, std::vector<unsigne
                                     const SofaOptions& options) {
     const NcFile file(name, bytes);
     return readOpenFile(file, name, options);
+}
+
+
+namespace {
+
+// The isolated reader's time: a minute, and a second per 10 MB of file
+// (reading runs at some hundreds of MB a second).
+constexpr double kReaderBaseSeconds = 60.0;
+constexpr double kReaderBytesPerSecond = 10e6;
+
+// The result crosses from the child to the parent as plain bytes: strings
+// and arrays with their lengths first, numbers in the machine's own form
+// (both ends are the same program).
+void put(std::string& out, const void* data, size_t size) { out.append(static_cast<const char*>(data), size); }
+void putSize(std::string& out, size_t n) { put(out, &n, sizeof n); }
+void putText(std::string& out, const std::string& text) {
+    putSize(out, text.size());
+    out += text;
+}
+
+struct Reader {
+    const std::string& in;
+    size_t at = 0;
+    bool take(void* data, size_t size) {
+        if (size > in.size() - at) return false;
+        std::memcpy(data, in.data() + at, size);
+        at += size;
+        return true;
+    }
+    bool size(size_t& n) { return take(&n, sizeof n); }
+    bool text(std::string& s) {
+        size_t n;
+        if (!size(n) || n > in.size() - at) return false;
+        s.assign(in, at, n);
+        at += n;
+        return true;
+    }
+};
+
+std::string serialised(const SofaDirectivity& d) {
+    std::string out;
+    putText(out, d.error);
+    putText(out, d.combination);
+    putText(out, d.directionVariable);
+    const char centres = d.bandCentreValues ? 1 : 0;
+    put(out, &centres, 1);
+    putSize(out, d.directions.size());
+    for (size_t i = 0; i < d.directions.size(); ++i) {
+        put(out, &d.directions[i], sizeof(Direction));
+        put(out, d.energies[i].data(), sizeof(BandEnergies));
+    }
+    return out;
+}
+
+bool deserialised(const std::string& in, SofaDirectivity& d) {
+    Reader r{in};
+    char centres = 0;
+    size_t count = 0;
+    if (!r.text(d.error) || !r.text(d.combination) || !r.text(d.directionVariable) || !r.take(&centres, 1) ||
+        !r.size(count) || count > (in.size() - r.at) / (sizeof(Direction) + sizeof(BandEnergies)))
+        return false;
+    d.bandCentreValues = centres != 0;
+    d.directions.resize(count);
+    d.energies.resize(count);
+    for (size_t i = 0; i < count; ++i)
+        if (!r.take(&d.directions[i], sizeof(Direction)) || !r.take(d.energies[i].data(), sizeof(BandEnergies)))
+            return false;
+    return r.at == in.size();
+}
+
+bool writeAll(int fd, const std::string& bytes) {
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+SofaDirectivity readSofaDirectivityIsolated(const std::string& path, const SofaOptions& options) {
+    auto refusal = [&](const std::string& reason) {
+        SofaDirectivity out;
+        out.error = path + ": file: " + reason;
+        return out;
+    };
+    int fds[2];
+    if (pipe(fds) != 0) return refusal(std::string("cannot start the reader: ") + std::strerror(errno));
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return refusal(std::string("cannot start the reader: ") + std::strerror(errno));
+    }
+    if (child == 0) {
+        close(fds[0]);
+        int status = 0;
+        try {
+            status = writeAll(fds[1], serialised(readSofaDirectivity(path, options))) ? 0 : 3;
+        } catch (const std::bad_alloc&) {
+            status = writeAll(fds[1], serialised(refusal("needs more memory than this machine can give"))) ? 0 : 3;
+        }
+        close(fds[1]);
+        _exit(status);
+    }
+    close(fds[1]);
+    double limitSeconds = options.readerSeconds;
+    if (!(limitSeconds > 0)) {
+        std::error_code error;
+        const auto size = std::filesystem::file_size(path, error);
+        limitSeconds = kReaderBaseSeconds + (error ? 0.0 : static_cast<double>(size) / kReaderBytesPerSecond);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(limitSeconds);
+    std::string bytes;
+    char buffer[1 << 16];
+    bool late = false;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd ready{fds[0], POLLIN, 0};
+        const int polled = left.count() > 0 ? poll(&ready, 1, static_cast<int>(std::min<long long>(left.count(), 1000))) : 0;
+        if (polled < 0 && errno == EINTR) continue;
+        if (polled == 0) {
+            if (std::chrono::steady_clock::now() < deadline) continue;
+            late = true;
+            kill(child, SIGKILL);
+            break;
+        }
+        const ssize_t n = read(fds[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+    close(fds[0]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (late) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "the netCDF library was still reading this file after %.0f s; it was stopped (a damaged file "
+                      "can make it loop)",
+                      limitSeconds);
+        return refusal(text);
+    }
+    // The reader returns every refusal itself; a process that ended another
+    // way met a fault in the libraries (or, under a sanitizer, a report).
+    SofaDirectivity result;
+    const bool exited = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (!exited || !deserialised(bytes, result)) {
+        const std::string how = WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
+                                : WIFEXITED(status) ? "status " + std::to_string(WEXITSTATUS(status))
+                                                    : "no result";
+        return refusal("the netCDF library failed on this file (the reader ended with " + how +
+                       "): it is damaged or not what it claims to be");
+    }
+    return result;
 }
 
 }  // namespace balloon

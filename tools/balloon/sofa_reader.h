@@ -5,6 +5,7 @@
 // energies at 1 m per measured direction in the source's frame. tools/balloon/README.md lists what is accepted.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -17,11 +18,28 @@ enum class MeasurementSum {
     Power,    // they are uncorrelated: energies add
 };
 
+// The most values the importer reads from one variable, and so the most it
+// allocates for one: 2^28 doubles, 2 GiB. A 1-degree measurement grid
+// (65,160 directions) with 4,096 frequency bins holds 267 million; a file
+// that declares more is refused before anything is allocated for it.
+inline constexpr size_t kMaxValuesPerVariable = size_t(1) << 28;
+
+// The most pressures a file may hold in all (M x R x N): 2^32, 32 GiB as
+// doubles, read one receiver at a time. A 0.5-degree grid (259,200
+// directions) with 4,096 bins and four drivers holds 4.2 billion.
+inline constexpr size_t kMaxDataValues = size_t(1) << 32;
+
 struct SofaOptions {
     int measurement = 0;  // 1-based measurement to take alone; 0 combines all
     MeasurementSum sum = MeasurementSum::Complex;
     double pascalPerUnit = 1.0;  // the data's unit in pascal
     bool sumGiven = false;       // the sum was asked for, not defaulted
+    // Lower these to bound what one file may take (the fuzz target does).
+    size_t maxValuesPerVariable = kMaxValuesPerVariable;
+    size_t maxDataValues = kMaxDataValues;
+    // How long the isolated reader may take before it is stopped and the file
+    // refused; 0: a minute plus a second per 10 MB of file.
+    double readerSeconds = 0.0;
 };
 
 struct SofaDirectivity {
@@ -41,6 +59,12 @@ double bandLowerEdgeHz(int band);
 double bandUpperEdgeHz(int band);
 
 SofaDirectivity readSofaDirectivity(const std::string& path, const SofaOptions& options);
+// The same in a child process: the netCDF and HDF5 libraries can fault on a
+// damaged file (HDF5 1.10 reads past a heap block on some, and loops
+// without end on others), and a fault there becomes a refusal of the file
+// instead of the end of the importer; so does a read that outlasts
+// options.readerSeconds.
+SofaDirectivity readSofaDirectivityIsolated(const std::string& path, const SofaOptions& options);
 // The same from the bytes of a file already in memory, named `name` in refusals.
 SofaDirectivity readSofaDirectivity(const std::string& name, std::vector<unsigned char> bytes,
                                     const SofaOptions& options);

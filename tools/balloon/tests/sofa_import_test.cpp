@@ -561,6 +561,41 @@ TEST_F(SofaImport, TheCommandWritesBalloonAndTablesOrNothing) {
     EXPECT_NE(run(bad, dir_ + "/refused"), 0);
     EXPECT_NE(std::system(("test -e '" + dir_ + "/refused/qsb.f32' || test -e '" + dir_ + "/refused/qsb.tables.txt'").c_str()), 0);
 
+    // Files on which the libraries themselves fault (HDF5 reads past a heap
+    // block and frees a bad pointer; the classic reader frees a null map
+    // where an allocation of gigabytes fails): the reader's process ends,
+    // the command refuses the file and lives on.
+    for (const char* name : {"hdf5-global-heap-read-past-its-buffer.nc4", "classic-header-frees-a-null-map.nc3"}) {
+        const std::string damaged = PROJECT_SOURCE "/tools/balloon/tests/damaged/" + std::string(name);
+        const int status = run(damaged, dir_ + "/damaged");
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << name << ": " << status;
+        EXPECT_TRUE(std::filesystem::is_empty(dir_ + "/damaged")) << name;
+        std::ifstream log(dir_ + "/damaged.log");
+        const std::string logText((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+        // Where the allocation succeeds the library refuses the file itself.
+        EXPECT_NE(logText.find(damaged + ": file: "), std::string::npos) << logText;
+        if (name[0] == 'h') {
+            EXPECT_NE(logText.find(damaged + ": file: the netCDF library failed on this file"), std::string::npos)
+                << logText;
+        }
+    }
+
+    // A file on which HDF5 loops: the reader is stopped at its time limit.
+    balloon::SofaOptions patient;
+    patient.readerSeconds = 1.0;
+    const std::string looping = PROJECT_SOURCE "/tools/balloon/tests/damaged/hdf5-attribute-read-that-never-ends.nc4";
+    EXPECT_EQ(balloon::readSofaDirectivityIsolated(looping, patient).error,
+              looping + ": file: the netCDF library was still reading this file after 1 s; it was stopped (a damaged "
+                        "file can make it loop)");
+    // The isolated reader gives what the reader gives.
+    const balloon::SofaDirectivity direct = balloon::readSofaDirectivity(good, {}),
+                                   isolated = balloon::readSofaDirectivityIsolated(good, {});
+    ASSERT_EQ(isolated.error, "");
+    ASSERT_EQ(isolated.energies.size(), direct.energies.size());
+    EXPECT_EQ(isolated.energies.back(), direct.energies.back());
+    EXPECT_EQ(isolated.directions.back().z, direct.directions.back().z);
+    EXPECT_EQ(isolated.combination + isolated.directionVariable, direct.combination + direct.directionVariable);
+
     ASSERT_EQ(run(good, dir_ + "/accepted"), 0);
     balloon::Balloon b;
     ASSERT_EQ(balloon::readBalloonFile(dir_ + "/accepted/qsb.f32", b), "");
