@@ -12,6 +12,7 @@
 
 #ifdef SOFA_FUZZ_PROBE_LIBRARY
 #include <sanitizer/asan_interface.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -133,6 +134,7 @@ bool libraryFaultsOn(const std::vector<unsigned char>& bytes, const std::vector<
     const pid_t child = fork();
     if (child < 0) return false;
     if (child == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive the parent, even stuck in a library
         __asan_set_error_report_callback(onReport);
         for (const balloon::SofaOptions& options : ways) balloon::readSofaDirectivity("input.sofa", bytes, options);
         _exit(0);

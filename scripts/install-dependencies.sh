@@ -16,6 +16,7 @@ packages=(
     clang libclang-rt-14-dev    # the sanitize preset: sanitizer and libFuzzer runtimes
     libstb-dev                  # PNG writing and text for the stand-in host's pictures
     libnetcdf-dev               # reading measured balloons from AES69 (SOFA) files, natively
+    libqhull-dev                # triangulating measured directions (Qhull), natively
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #include <netcdf_mem.h>
 
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -650,6 +651,7 @@ SofaDirectivity readSofaDirectivityIsolated(const std::string& path, const SofaO
         return refusal(std::string("cannot start the reader: ") + std::strerror(errno));
     }
     if (child == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive the parent, even stuck in a library
         close(fds[0]);
         int status = 0;
         try {

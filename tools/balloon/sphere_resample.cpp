@@ -3,11 +3,16 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <set>
+#include <cstdint>
+#include <unordered_map>
 #include <utility>
 
 #include "acoustics/balloon_grid.h"
 #include "tools/balloon/balloon_io.h"
+
+extern "C" {
+#include <libqhull_r/qhull_ra.h>
+}
 
 namespace balloon {
 
@@ -31,67 +36,45 @@ Direction normalised(const Direction& a) {
     return {a.x / n, a.y / n, a.z / n};
 }
 
-// Incremental convex hull of points on the unit sphere; every point is a vertex.
-std::vector<std::array<int, 3>> sphereHull(const std::vector<Direction>& p) {
-    const int n = static_cast<int>(p.size());
-    // A first tetrahedron of well-spread points.
-    int i1 = 1;
-    for (int i = 1; i < n; ++i)
-        if (dot(sub(p[i], p[0]), sub(p[i], p[0])) > dot(sub(p[i1], p[0]), sub(p[i1], p[0]))) i1 = i;
-    int i2 = -1;
-    double best = 0.0;
-    for (int i = 0; i < n; ++i) {
-        const Direction c = cross(sub(p[i1], p[0]), sub(p[i], p[0]));
-        if (dot(c, c) > best) best = dot(c, c), i2 = i;
-    }
-    if (i2 < 0) return {};
-    int i3 = -1;
-    best = 0.0;
-    for (int i = 0; i < n; ++i) {
-        const double v = std::fabs(triple(sub(p[i1], p[0]), sub(p[i2], p[0]), sub(p[i], p[0])));
-        if (v > best) best = v, i3 = i;
-    }
-    if (i3 < 0 || best < 1e-12) return {};
+// The convex hull of points on the unit sphere, by Qhull (triangulated
+// output), each face oriented outward: (b - a) x (c - a) points away from
+// the sphere's centre. Empty when Qhull finds no 3-d hull (all points in a
+// plane, too few). Every point is expected to be a vertex; `missing` counts
+// those that are not.
+std::vector<std::array<int, 3>> sphereHull(const std::vector<Direction>& p, size_t& missing) {
+    std::vector<coordT> coordinates;
+    coordinates.reserve(3 * p.size());
+    for (const Direction& d : p) coordinates.insert(coordinates.end(), {d.x, d.y, d.z});
+    qhT context;
+    qhT* qh = &context;
+    qh_zero(qh, nullptr);
     std::vector<std::array<int, 3>> faces;
-    const int t[4] = {0, i1, i2, i3};
-    const Direction centre = {(p[0].x + p[i1].x + p[i2].x + p[i3].x) / 4, (p[0].y + p[i1].y + p[i2].y + p[i3].y) / 4,
-                              (p[0].z + p[i1].z + p[i2].z + p[i3].z) / 4};
-    auto addFace = [&](int a, int b, int c) {
-        if (triple(sub(p[b], p[a]), sub(p[c], p[a]), sub(centre, p[a])) > 0) std::swap(b, c);
-        faces.push_back({a, b, c});
-    };
-    addFace(t[0], t[1], t[2]);
-    addFace(t[0], t[1], t[3]);
-    addFace(t[0], t[2], t[3]);
-    addFace(t[1], t[2], t[3]);
-
-    std::vector<char> alive(faces.size(), 1);
-    for (int i = 0; i < n; ++i) {
-        if (i == 0 || i == i1 || i == i2 || i == i3) continue;
-        std::set<std::pair<int, int>> edges;
-        std::vector<int> visible;
-        for (size_t f = 0; f < faces.size(); ++f) {
-            if (!alive[f]) continue;
-            const auto& [a, b, c] = faces[f];
-            if (triple(sub(p[b], p[a]), sub(p[c], p[a]), sub(p[i], p[a])) > 0) {
-                visible.push_back(static_cast<int>(f));
-                edges.insert({a, b});
-                edges.insert({b, c});
-                edges.insert({c, a});
-            }
+    // "Qt": triangulated facets; Qhull reports its errors through the exit
+    // code, not a file.
+    char options[] = "qhull Qt";
+    std::FILE* quiet = std::fopen("/dev/null", "w");
+    const int exitCode = qh_new_qhull(qh, 3, static_cast<int>(p.size()), coordinates.data(), False, options, nullptr,
+                                      quiet ? quiet : stderr);
+    if (exitCode == 0) {
+        std::vector<char> used(p.size(), 0);
+        for (facetT* facet = qh->facet_list; facet && facet->next; facet = facet->next) {
+            std::array<int, 3> v{};
+            int k = 0;
+            if (qh_setsize(qh, facet->vertices) != 3) continue;
+            for (; k < 3; ++k) v[k] = qh_pointid(qh, static_cast<vertexT*>(SETelem_(facet->vertices, k))->point);
+            const Direction normal = cross(sub(p[v[1]], p[v[0]]), sub(p[v[2]], p[v[0]]));
+            const Direction outward{facet->normal[0], facet->normal[1], facet->normal[2]};
+            if (dot(normal, outward) < 0) std::swap(v[1], v[2]);
+            for (int i : v) used[i] = 1;
+            faces.push_back(v);
         }
-        if (visible.empty()) continue;  // inside: cannot happen for distinct points on a sphere
-        for (int f : visible) alive[f] = 0;
-        for (const auto& [a, b] : edges)
-            if (!edges.count({b, a})) {
-                faces.push_back({a, b, i});
-                alive.push_back(1);
-            }
+        missing = static_cast<size_t>(std::count(used.begin(), used.end(), 0));
     }
-    std::vector<std::array<int, 3>> kept;
-    for (size_t f = 0; f < faces.size(); ++f)
-        if (alive[f]) kept.push_back(faces[f]);
-    return kept;
+    qh_freeqhull(qh, !qh_ALL);
+    int curlong = 0, totlong = 0;
+    qh_memfreeshort(qh, &curlong, &totlong);
+    if (quiet) std::fclose(quiet);
+    return faces;
 }
 
 }  // namespace
@@ -118,11 +101,28 @@ SphereInterpolator::SphereInterpolator(const std::vector<Direction>& directions)
         const double a = next(), b = next(), c = next();
         jittered[i] = normalised({d.x + kJitterRad * a, d.y + kJitterRad * b, d.z + kJitterRad * c});
     }
-    faces_ = sphereHull(jittered);
+    size_t missing = 0;
+    faces_ = sphereHull(jittered, missing);
     if (faces_.empty()) {
         error_ = "the directions lie in one plane";
         return;
     }
+    if (missing != 0) {  // cannot happen for distinct directions on a sphere
+        error_ = std::to_string(missing) + " directions are not corners of the triangulation";
+        faces_.clear();
+        return;
+    }
+    // Each face's neighbour across the edge opposite each corner, for the walk.
+    std::unordered_map<uint64_t, int> faceOfEdge;
+    auto edgeKey = [](int from, int to) { return (uint64_t(uint32_t(from)) << 32) | uint32_t(to); };
+    for (size_t f = 0; f < faces_.size(); ++f)
+        for (int k = 0; k < 3; ++k) faceOfEdge[edgeKey(faces_[f][k], faces_[f][(k + 1) % 3])] = static_cast<int>(f);
+    neighbours_.resize(faces_.size());
+    for (size_t f = 0; f < faces_.size(); ++f)
+        for (int k = 0; k < 3; ++k) {
+            const auto across = faceOfEdge.find(edgeKey(faces_[f][(k + 2) % 3], faces_[f][(k + 1) % 3]));
+            neighbours_[f][k] = across == faceOfEdge.end() ? -1 : across->second;
+        }
     // Every triangle's circumscribed cap must be small: a large one is a
     // region without measurements (or the source lies outside the hull).
     double worstDeg = 0.0;
@@ -138,6 +138,35 @@ SphereInterpolator::SphereInterpolator(const std::vector<Direction>& directions)
                       worstDeg, kLargestGapDeg);
         error_ = text;
     }
+}
+
+SphereInterpolator::Stencil SphereInterpolator::stencil(int face, const Direction& d) const {
+    const std::array<int, 3>& v = faces_[face];
+    const double wa = triple(points_[v[1]], points_[v[2]], d), wb = triple(points_[v[2]], points_[v[0]], d),
+                 wc = triple(points_[v[0]], points_[v[1]], d);
+    const double ca = std::max(wa, 0.0), cb = std::max(wb, 0.0), cc = std::max(wc, 0.0);
+    const double s = ca + cb + cc;
+    return {{v[0], v[1], v[2]}, {ca / s, cb / s, cc / s}};
+}
+
+SphereInterpolator::Stencil SphereInterpolator::locate(const Direction& d, int& hint) const {
+    // Walk from the hint toward d, across the edge whose plane has d on the
+    // far side, until a triangle holds d inside all three edge planes.
+    // Neighbouring grid nodes lie in the same or a nearby triangle, so a
+    // walk takes a few steps.
+    int face = hint >= 0 && static_cast<size_t>(hint) < faces_.size() ? hint : 0;
+    for (size_t step = 0; face >= 0 && step < faces_.size(); ++step) {
+        const std::array<int, 3>& v = faces_[face];
+        const double w[3] = {triple(points_[v[1]], points_[v[2]], d), triple(points_[v[2]], points_[v[0]], d),
+                             triple(points_[v[0]], points_[v[1]], d)};
+        const int worst = static_cast<int>(std::min_element(w, w + 3) - w);
+        if (w[worst] >= 0 && w[0] + w[1] + w[2] > 0) {
+            hint = face;
+            return stencil(face, d);
+        }
+        face = neighbours_[face][worst];
+    }
+    return locate(d);
 }
 
 SphereInterpolator::Stencil SphereInterpolator::locate(const Direction& d) const {
@@ -167,16 +196,35 @@ SphereInterpolator::Stencil SphereInterpolator::locate(const Direction& d) const
 ResampleResult resampleToGrid(const std::vector<Direction>& directions, const std::vector<BandEnergies>& energies) {
     using namespace acoustics;
     ResampleResult result;
-    // Merge repeats of one direction (a pole measured at every azimuth).
+    // Merge repeats of one direction (a pole measured at every azimuth) into
+    // the first direction within kSameDirectionRad. Directions that close
+    // differ by less than a cell of this grid in each coordinate, so only
+    // the 27 cells around a direction hold candidates.
     std::vector<Direction> unique;
     std::vector<BandEnergies> merged;
     std::vector<int> count;
     const double sameCos = std::cos(kSameDirectionRad);
+    constexpr double kCell = 2 * kSameDirectionRad;
+    auto cellOf = [](double c) { return static_cast<int64_t>(std::floor(c / kCell)); };
+    auto cellKey = [](int64_t x, int64_t y, int64_t z) {
+        constexpr int64_t kSpan = int64_t(1) << 20;  // |c| <= 1 is at most 25,000 cells from 0
+        return uint64_t(((x + kSpan) << 42) | ((y + kSpan) << 21) | (z + kSpan));
+    };
+    std::unordered_map<uint64_t, std::vector<int>> cells;
     for (size_t i = 0; i < directions.size(); ++i) {
         const Direction d = normalised(directions[i]);
-        size_t j = 0;
-        while (j < unique.size() && dot(unique[j], d) < sameCos) ++j;
+        size_t j = unique.size();
+        const int64_t cx = cellOf(d.x), cy = cellOf(d.y), cz = cellOf(d.z);
+        for (int64_t x = cx - 1; x <= cx + 1; ++x)
+            for (int64_t y = cy - 1; y <= cy + 1; ++y)
+                for (int64_t z = cz - 1; z <= cz + 1; ++z) {
+                    const auto cell = cells.find(cellKey(x, y, z));
+                    if (cell == cells.end()) continue;
+                    for (int k : cell->second)
+                        if (static_cast<size_t>(k) < j && dot(unique[k], d) >= sameCos) j = static_cast<size_t>(k);
+                }
         if (j == unique.size()) {
+            cells[cellKey(cx, cy, cz)].push_back(static_cast<int>(j));
             unique.push_back(d);
             merged.push_back(energies[i]);
             count.push_back(1);
@@ -203,8 +251,9 @@ ResampleResult resampleToGrid(const std::vector<Direction>& directions, const st
         result.error = interpolator.error();
         return result;
     }
+    int hint = 0;
     auto energyAt = [&](const Direction& d) {
-        const SphereInterpolator::Stencil s = interpolator.locate(d);
+        const SphereInterpolator::Stencil s = interpolator.locate(d, hint);
         BandEnergies e{};
         for (int band = 0; band < kBandCount; ++band)
             for (int k = 0; k < 3; ++k) e[band] += s.weight[k] * merged[s.index[k]][band];

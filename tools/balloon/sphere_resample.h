@@ -33,7 +33,8 @@ inline constexpr double kLevelFloorDb = -100.0;
 Direction gridDirection(int meridian, int polar);
 
 // Spherical triangulation of the measured directions (the convex hull of the
-// points on the unit sphere), with linear interpolation inside each triangle.
+// points on the unit sphere, by Qhull), with linear interpolation inside
+// each triangle.
 class SphereInterpolator {
 public:
     // Empty error() when the directions surround the source closely enough.
@@ -46,10 +47,16 @@ public:
         std::array<double, 3> weight;
     };
     Stencil locate(const Direction& d) const;
+    // The same, walking from the triangle `hint` (updated to the one found):
+    // fast when successive directions lie close together.
+    Stencil locate(const Direction& d, int& hint) const;
 
 private:
+    Stencil stencil(int face, const Direction& d) const;
+
     std::vector<Direction> points_;
     std::vector<std::array<int, 3>> faces_;
+    std::vector<std::array<int, 3>> neighbours_;  // across the edge opposite each corner
     std::string error_;
 };
 
