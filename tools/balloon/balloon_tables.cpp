@@ -49,9 +49,11 @@ std::string tablesFault(const BandTables& t) {
     char text[160];
     for (int band = 0; band < acoustics::kBandCount; ++band) {
         const double q = t.directivityFactor[band], level = t.onAxisDb[band];
-        if (!std::isfinite(q) || !(q > 0)) {
-            std::snprintf(text, sizeof text, "Q at %g Hz is %g; a directivity factor must be a positive finite number",
-                          acoustics::bandCentreHz(band), q);
+        // The tables hold Q to four decimals; one that would read 0.0000
+        // is refused here rather than by the build.
+        if (!std::isfinite(q) || !(q >= kSmallestDirectivityFactor)) {
+            std::snprintf(text, sizeof text, "Q at %g Hz is %g; a directivity factor must be a finite number of at least %g",
+                          acoustics::bandCentreHz(band), q, kSmallestDirectivityFactor);
             return text;
         }
         if (std::isinf(level)) {

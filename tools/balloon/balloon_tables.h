@@ -12,6 +12,8 @@ namespace balloon {
 
 inline constexpr double kCoverageDropDb = -6.0;
 inline constexpr double kReferencePressurePa = 20e-6;
+// The smallest directivity factor the tables file can hold (four decimals).
+inline constexpr double kSmallestDirectivityFactor = 0.0001;
 
 // Full angle between the two -6 dB points of a plane, the two half-planes
 // given as meridians (0 and 180 vertical, 90 and 270 horizontal). Each half

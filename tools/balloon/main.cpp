@@ -1,5 +1,6 @@
 // balloon: makes, checks, converts and draws the directivity balloons that the
 // plug-ins embed. See tools/balloon/README.md.
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include "tools/balloon/balloon_model.h"
 #include "tools/balloon/balloon_tables.h"
 #include "tools/balloon/balloon_text.h"
+#include "tools/balloon/import_warnings.h"
 #include "tools/balloon/polar_plot.h"
 #ifdef BALLOON_HAVE_SOFA
 #include "tools/balloon/sofa_reader.h"
@@ -30,8 +32,8 @@ int usage() {
                  "       balloon plot <balloon.f32> <band Hz> <out.svg> [title]\n"
                  "       balloon report <balloon.f32>\n"
 #ifdef BALLOON_HAVE_SOFA
-                 "       balloon import-sofa <file.sofa> <out dir> --kind <KIND> [--measurement K] [--sum power]\n"
-                 "                           [--mirror] [--pa-per-unit X] [--gain-db G]\n"
+                 "       balloon import-sofa <file.sofa> <out dir> --kind KTR|QSA|QSB|QSC [--measurement K]\n"
+                 "                           [--sum power] [--mirror] [--pa-per-unit X] [--gain-db G] [--strict]\n"
 #endif
                  );
     return 2;
@@ -114,12 +116,14 @@ int importSofa(int argc, char** argv) {
     const std::string sofaPath = argv[2], outDir = argv[3];
     balloon::SofaOptions options;
     std::string kind;
-    bool mirror = false;
+    bool mirror = false, strict = false;
     double gainDb = 0.0;
     for (int i = 4; i < argc; ++i) {
         const std::string option = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (option == "--mirror") {
+        if (option == "--strict") {
+            strict = true;
+        } else if (option == "--mirror") {
             mirror = true;
         } else if (option == "--kind" && hasValue) {
             kind = argv[++i];
@@ -139,7 +143,15 @@ int importSofa(int argc, char** argv) {
             return usage();
         }
     }
-    if (kind.empty() || kind.find_first_of(" \t/\\") != std::string::npos) return usage();
+    // The kinds the plug-ins embed, in any case; a product's name (ktr4) is
+    // not a kind, and its file would be ignored by the build.
+    std::string upper = kind;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (upper != "KTR" && upper != "QSA" && upper != "QSB" && upper != "QSC") {
+        std::fprintf(stderr, "--kind '%s' is not a cabinet kind: KTR (ktr2 and ktr4), QSA, QSB or QSC\n", kind.c_str());
+        return 2;
+    }
+    kind = upper;
 
     const balloon::SofaDirectivity measured = balloon::readSofaDirectivityIsolated(sofaPath, options);
     if (!measured.error.empty()) {
@@ -168,6 +180,28 @@ int importSofa(int argc, char** argv) {
     const balloon::BandTables tables = balloon::bandTables(resampled.balloon, &onAxis);
     if (const std::string fault = balloon::tablesFault(tables); !fault.empty()) {
         std::fprintf(stderr, "%s: tables: %s (--gain-db %g)\n", sofaPath.c_str(), fault.c_str(), gainDb);
+        return 1;
+    }
+    // Plausibility, per band: warnings, or with --strict a refusal.
+    balloon::ImportFacts facts;
+    facts.balloon = &resampled.balloon;
+    facts.tables = &tables;
+    facts.dataHasUnits = !measured.dataUnits.empty();
+    facts.scaled = options.pascalPerUnit != 1.0;
+    balloon::ResampleResult powerSum;
+    if (!measured.powerSumEnergies.empty()) {
+        powerSum = balloon::resampleToGrid(measured.directions, measured.powerSumEnergies);
+        if (powerSum.error.empty()) {
+            facts.complexOnAxis = &resampled.onAxisEnergy;
+            facts.powerOnAxis = &powerSum.onAxisEnergy;
+        }
+    }
+    const std::vector<std::string> warnings = balloon::importWarnings(facts);
+    for (const std::string& warning : warnings)
+        std::fprintf(stderr, "%s: %s: %s\n", sofaPath.c_str(), strict ? "refused" : "warning", warning.c_str());
+    if (strict && !warnings.empty()) {
+        std::fprintf(stderr, "%s: refused under --strict: %zu finding(s) above; nothing written\n", sofaPath.c_str(),
+                     warnings.size());
         return 1;
     }
     const std::string balloonPath = outDir + "/" + balloon::balloonFileName(kind);

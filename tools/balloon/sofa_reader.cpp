@@ -496,6 +496,8 @@ SofaDirectivity readOpenFile(const NcFile& file, const std::string& path, const 
         }
         return e;
     };
+    const bool complexSumOfSeveral = !general && m > 1 && options.measurement == 0 && options.sum == MeasurementSum::Complex;
+    textAttribute(nc, realVar, "Units", out.dataUnits);
     for (size_t i = 0; i < (general ? 1 : r); ++i) {
         const size_t start[3] = {0, i, 0}, count3[3] = {m, 1, n};
         if (nc_get_vara_double(nc, realVar, start, count3, re.data()) != NC_NOERR)
@@ -518,18 +520,20 @@ SofaDirectivity readOpenFile(const NcFile& file, const std::string& path, const 
             }
             continue;
         }
-        std::vector<double> power(n, 0.0);
+        std::vector<double> power(n, 0.0), uncorrelated(n, 0.0);
         for (size_t k = 0; k < n; ++k) {
             double sr = 0, si = 0;
             for (size_t j = 0; j < m; ++j) {
                 if (options.measurement != 0 && j + 1 != static_cast<size_t>(options.measurement)) continue;
                 const double a = re[j * n + k], b = im[j * n + k];
-                if (options.sum == MeasurementSum::Power) power[k] += a * a + b * b;
+                uncorrelated[k] += a * a + b * b;
                 sr += a, si += b;
             }
-            if (options.sum == MeasurementSum::Complex || options.measurement != 0) power[k] = sr * sr + si * si;
+            power[k] = options.sum == MeasurementSum::Complex || options.measurement != 0 ? sr * sr + si * si
+                                                                                           : uncorrelated[k];
         }
         out.energies.push_back(bandEnergies(power, radius[i], "R " + std::to_string(i + 1)));
+        if (complexSumOfSeveral) out.powerSumEnergies.push_back(bandEnergies(uncorrelated, radius[i], "R " + std::to_string(i + 1)));
         if (!overflow.empty()) return refuse("Data.Real", overflow);
         out.directions.push_back(directions[i]);
     }
@@ -597,6 +601,7 @@ std::string serialised(const SofaDirectivity& d) {
     putText(out, d.error);
     putText(out, d.combination);
     putText(out, d.directionVariable);
+    putText(out, d.dataUnits);
     const char centres = d.bandCentreValues ? 1 : 0;
     put(out, &centres, 1);
     putSize(out, d.directions.size());
@@ -604,6 +609,8 @@ std::string serialised(const SofaDirectivity& d) {
         put(out, &d.directions[i], sizeof(Direction));
         put(out, d.energies[i].data(), sizeof(BandEnergies));
     }
+    putSize(out, d.powerSumEnergies.size());
+    for (const BandEnergies& e : d.powerSumEnergies) put(out, e.data(), sizeof(BandEnergies));
     return out;
 }
 
@@ -611,8 +618,8 @@ bool deserialised(const std::string& in, SofaDirectivity& d) {
     Reader r{in};
     char centres = 0;
     size_t count = 0;
-    if (!r.text(d.error) || !r.text(d.combination) || !r.text(d.directionVariable) || !r.take(&centres, 1) ||
-        !r.size(count) || count > (in.size() - r.at) / (sizeof(Direction) + sizeof(BandEnergies)))
+    if (!r.text(d.error) || !r.text(d.combination) || !r.text(d.directionVariable) || !r.text(d.dataUnits) ||
+        !r.take(&centres, 1) || !r.size(count) || count > (in.size() - r.at) / (sizeof(Direction) + sizeof(BandEnergies)))
         return false;
     d.bandCentreValues = centres != 0;
     d.directions.resize(count);
@@ -620,6 +627,10 @@ bool deserialised(const std::string& in, SofaDirectivity& d) {
     for (size_t i = 0; i < count; ++i)
         if (!r.take(&d.directions[i], sizeof(Direction)) || !r.take(d.energies[i].data(), sizeof(BandEnergies)))
             return false;
+    if (!r.size(count) || count > (in.size() - r.at) / sizeof(BandEnergies)) return false;
+    d.powerSumEnergies.resize(count);
+    for (BandEnergies& e : d.powerSumEnergies)
+        if (!r.take(e.data(), sizeof(BandEnergies))) return false;
     return r.at == in.size();
 }
 

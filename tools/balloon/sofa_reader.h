@@ -48,6 +48,11 @@ struct SofaDirectivity {
     bool bandCentreValues = false;           // the file held one value per band centre
     std::string combination;                 // how the measurements became one balloon
     std::string directionVariable;           // ReceiverPosition or SourcePosition
+    std::string dataUnits;                   // Data.Real's Units attribute; empty when it has none
+    // With a complex sum of several measurements, the same directions'
+    // energies as a power sum: where the two differ much on axis, the
+    // drivers cancel there.
+    std::vector<BandEnergies> powerSumEnergies;
     std::string error;                       // "file: variable or attribute: reason", empty when accepted
 };
 

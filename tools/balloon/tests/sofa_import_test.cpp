@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,7 @@ struct Fixture {
     std::string version = "1.1";
     std::string dataType = "TF";
     std::string frequencyUnits = "hertz";
+    std::string dataUnits;  // Data.Real's Units, written when not empty
     std::string positionType = "spherical";
     std::string positionUnits = "degree, degree, metre";
     bool cartesian = false;
@@ -124,6 +126,7 @@ protected:
         int re, im = -1, fv, pv = -1;  // pv stays -1 where no source or receiver position is written
         nc_def_var(nc, "Data.Real", NC_DOUBLE, 3, dataDims, &re);
         if (fx.writeImag) nc_def_var(nc, "Data.Imag", NC_DOUBLE, 3, dataDims, &im);
+        if (!fx.dataUnits.empty()) putText(nc, re, "Units", fx.dataUnits);
         const int frequencyDims[2] = {dr, dn};
         if (fx.frequenciesPerReceiver) nc_def_var(nc, "N", NC_DOUBLE, 2, frequencyDims, &fv);
         else nc_def_var(nc, "N", NC_DOUBLE, 1, &dn, &fv);
@@ -664,6 +667,122 @@ TEST_F(SofaImport, FiniteValuesThatOverflowAreRefusedAndNothingIsWritten) {
         EXPECT_NE(text.find(run.file + ": " + run.named), std::string::npos) << text;
         EXPECT_TRUE(std::filesystem::is_empty(out)) << run.options;
     }
+}
+
+// Three drivers, each measured about its own centre, so that their complex
+// sum nearly cancels on axis: the import warns per band, naming what to try,
+// --strict refuses, and the suggested --sum power imports cleanly.
+TEST_F(SofaImport, ImplausibleDataAreWarnedAboutAndRefusedUnderStrict) {
+    Fixture fx = basic();
+    fx.measurements = 3;
+    fx.dataUnits = "pascal";
+    fx.pressure = [](int m, const Receiver& r, double) {
+        const double az = r.azimuthDeg * kPi / 180, el = r.elevationDeg * kPi / 180;
+        const double x = std::cos(el) * std::cos(az), y = std::cos(el) * std::sin(az);
+        // Phases 0, 0.95 x 120 and 0.95 x 240 degrees on axis, spreading off it.
+        return std::polar(1.2 + x, 2 * kPi / 3 * m * (0.95 + 0.5 * y + 0.3 * (1 - x)));
+    };
+    const std::string file = write(fx);
+    struct Outcome {
+        int status;
+        std::string log;
+        bool wrote;
+    };
+    auto import = [&](const std::string& options) {
+        const std::string out = dir_ + "/out", log = dir_ + "/import.log";
+        std::filesystem::remove_all(out);
+        std::filesystem::create_directories(out);
+        const int status = std::system(("'" BALLOON_EXE "' import-sofa '" + file + "' '" + out + "' --kind qsa " +
+                                        options + " > '" + log + "' 2>&1")
+                                           .c_str());
+        std::ifstream in(log);
+        return Outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+                       std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
+                       std::filesystem::exists(out + "/qsa.f32")};
+    };
+    const Outcome warned = import("");
+    EXPECT_EQ(warned.status, 0) << warned.log;
+    EXPECT_TRUE(warned.wrote);
+    EXPECT_NE(warned.log.find(file + ": warning: 1000 Hz: the measurements cancel on axis"), std::string::npos)
+        << warned.log;
+    EXPECT_NE(warned.log.find("try --sum power"), std::string::npos);
+    EXPECT_NE(warned.log.find(file + ": warning: 1000 Hz: Q "), std::string::npos) << warned.log;
+    EXPECT_NE(warned.log.find("dB above on axis; check the axis"), std::string::npos) << warned.log;
+    EXPECT_EQ(warned.log.find("Data.Real has no Units"), std::string::npos);
+
+    const Outcome strict = import("--strict");
+    EXPECT_EQ(strict.status, 1);
+    EXPECT_FALSE(strict.wrote);
+    EXPECT_NE(strict.log.find(file + ": refused: 1000 Hz: the measurements cancel on axis"), std::string::npos)
+        << strict.log;
+
+    const Outcome summed = import("--strict --sum power");
+    EXPECT_EQ(summed.status, 0) << summed.log;
+    EXPECT_TRUE(summed.wrote);
+    EXPECT_EQ(summed.log.find("warning"), std::string::npos) << summed.log;
+
+    // Pressures of no stated unit are pointed out, unless scaled.
+    fx.dataUnits.clear();
+    write(fx);
+    EXPECT_NE(import("--sum power").log.find(file + ": warning: Data.Real has no Units"), std::string::npos);
+    EXPECT_EQ(import("--sum power --pa-per-unit 2").log.find("no Units"), std::string::npos);
+
+    // A product's name is not a kind.
+    const Outcome product = import("--kind ktr4");
+    EXPECT_EQ(product.status, 2);
+    EXPECT_NE(product.log.find("--kind 'ktr4' is not a cabinet kind: KTR (ktr2 and ktr4), QSA, QSB or QSC"),
+              std::string::npos)
+        << product.log;
+}
+
+// What the import writes, the build takes: a directivity factor below 1 is
+// accepted. What the build refuses, it names line by line: the band, the
+// field and the value.
+TEST_F(SofaImport, TheBuildTakesWhatTheImportWritesAndNamesEveryBadValue) {
+    const std::string file = write(basic()), data = dir_ + "/data";
+    std::filesystem::create_directories(data);
+    for (const char* kind : {"KTR", "QSA", "QSB", "QSC"})
+        ASSERT_EQ(std::system(("'" BALLOON_EXE "' import-sofa '" + file + "' '" + data + "' --kind " + kind +
+                               " > /dev/null 2>&1")
+                                  .c_str()),
+                  0);
+    // Rewrites field `field` (1 on-axis level, 2 Q) of the band lines given.
+    auto edit = [&](const std::vector<std::pair<int, std::string>>& bandValues, int field) {
+        std::ifstream in(data + "/qsa.tables.txt");
+        std::string text, line;
+        for (int lineNumber = 0; std::getline(in, line); ++lineNumber) {
+            for (const auto& [band, value] : bandValues) {
+                if (lineNumber != band + 1) continue;
+                std::istringstream fields(line);
+                std::vector<std::string> f((std::istream_iterator<std::string>(fields)), std::istream_iterator<std::string>());
+                f[field] = value;
+                line.clear();
+                for (const std::string& x : f) line += (line.empty() ? "" : "  ") + x;
+            }
+            text += line + "\n";
+        }
+        std::ofstream(data + "/qsa.tables.txt", std::ios::trunc) << text;
+    };
+    auto configure = [&](std::string& log) {
+        const std::string build = dir_ + "/build", logPath = dir_ + "/configure.log";
+        std::filesystem::remove_all(build);
+        const int status = std::system(("'" CMAKE_EXE "' -S '" PROJECT_SOURCE "' -B '" + build +
+                                        "' -DBUILD_TESTING=OFF -DMODEL_DATA_DIR='" + data + "' > '" + logPath + "' 2>&1")
+                                           .c_str());
+        std::ifstream in(logPath);
+        log.assign((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return status;
+    };
+    std::string log;
+    edit({{5, "0.5000"}}, 2);  // 315 Hz: the axis quieter than the mean
+    EXPECT_EQ(configure(log), 0) << log;
+    edit({{3, "nan"}}, 1);
+    edit({{7, "0.0000"}, {12, "-1.5"}}, 2);
+    EXPECT_NE(configure(log), 0);
+    for (const char* named : {"200 Hz: on_axis_dB_SPL_at_1m 'nan' is not a number of dB", "500 Hz: Q '0.0000' is not a number above 0",
+                              "1600 Hz: Q '-1.5' is not a number above 0"})
+        EXPECT_NE(log.find(named), std::string::npos) << named << "\n" << log;
+    EXPECT_NE(log.find(data + "/qsa.tables.txt: refused:"), std::string::npos) << log;
 }
 
 // From the measurement file to the plug-in: the import's balloon and tables
