@@ -30,7 +30,7 @@ protected:
         setSplays({0, 0, 0, 0});
         // With imported tables the laws around the level are what is tested:
         // the level is the plug-in's own, read before any filter is set.
-        if (!MODEL_DATA_IS_PLACEHOLDER) {
+        if (!placeholder()) {
             for (int b = 0; b < 21; ++b) plugin->CI_GetCompSPL1m(1, b + 1, &importedOnAxisDb_[b]);
         }
     }
@@ -54,7 +54,7 @@ protected:
         return r;
     }
     float onAxisDb(int band) const {
-        if (!MODEL_DATA_IS_PLACEHOLDER) return importedOnAxisDb_[band];
+        if (!placeholder()) return importedOnAxisDb_[band];
         const std::string& p = product().library;
         if (p == "ktr2") {
             const float rise[5] = {130.5f, 131, 131.5f, 132, 132.5f};
@@ -64,6 +64,8 @@ protected:
         return band < 13 ? 126.0f : 127.0f;  // kind 1
     }
     bool ktr() const { return !product().cellsCarryKind; }
+    // Whether this product's kinds carry their placeholder data.
+    bool placeholder() const { return placeholder_data::product(product().library); }
 
     int32_t kind = 1;
     float importedOnAxisDb_[21] = {};
@@ -79,7 +81,7 @@ TEST_F(ResponseTest, OnAxisWithinOneMetreIsTheOnAxisLevel) {
 }
 
 TEST_F(ResponseTest, BalloonNodesSeenFromTheSeat) {
-    SKIP_UNLESS_PLACEHOLDER_DATA();
+    if (!placeholder()) GTEST_SKIP() << "pins the placeholder data";
     struct Node {
         int band;
         double meridian, polar;
@@ -324,14 +326,14 @@ TEST_F(ResponseTest, OnAxisLevelAndDirectivityFactor) {
     float value = 0;
     const std::string& p = product().library;
     EXPECT_EQ(plugin->CI_GetCompSPL1m(1, 11, &value), 0);
-    if (MODEL_DATA_IS_PLACEHOLDER) {
+    if (placeholder()) {
         EXPECT_EQ(value, p == "ktr2" ? 133.0f : p == "ktr4" ? 133.0f : 126.0f);
     }
     EXPECT_EQ(plugin->CI_GetCompDirectivity(1, 21, &value), 0);
-    if (MODEL_DATA_IS_PLACEHOLDER) {
+    if (placeholder()) {
         EXPECT_EQ(value, p == "qspan" ? 45.095f : 61.774f);
     }
-    if (p == "qspan" && MODEL_DATA_IS_PLACEHOLDER) {
+    if (p == "qspan" && placeholder()) {
         kind = 2;
         setSplays({0, 0, 0, 0});
         EXPECT_EQ(plugin->CI_GetCompSPL1m(3, 21, &value), 0);

@@ -21,7 +21,14 @@ std::vector<char> readFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::vector<char> dataFile(const std::string& kind) { return readFile(std::string(MODEL_DATA_DIR) + "/" + kind + ".f32"); }
+// The file each kind's balloon was built from: the data folder's, or the
+// placeholder's for a kind the folder lacks.
+std::vector<char> dataFile(const std::string& kind) {
+    return readFile(kind == "ktr" ? MODEL_BALLOON_FILE_KTR
+                    : kind == "qsa" ? MODEL_BALLOON_FILE_QSA
+                    : kind == "qsb" ? MODEL_BALLOON_FILE_QSB
+                                    : MODEL_BALLOON_FILE_QSC);
+}
 
 bool holds(const std::vector<char>& library, const std::vector<char>& balloon) {
     return std::search(library.begin(), library.end(), balloon.begin(), balloon.end()) != library.end();
