@@ -8,6 +8,7 @@
 #include <iterator>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "acoustics/balloon_analysis.h"
 #include "acoustics/bands.h"
@@ -16,6 +17,7 @@
 #include "tools/balloon/balloon_tables.h"
 #include "tools/balloon/balloon_text.h"
 #include "tools/balloon/import_warnings.h"
+#include "tools/host/sha256.h"
 #include "tools/balloon/polar_plot.h"
 #ifdef BALLOON_HAVE_SOFA
 #include "tools/balloon/sofa_reader.h"
@@ -110,6 +112,37 @@ bool finiteNumber(const char* text, double& value) {
     char* end = nullptr;
     value = std::strtod(text, &end);
     return end != text && *end == '\0' && std::isfinite(value);
+}
+
+// One line, whatever the file put in it.
+std::string oneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+    return text;
+}
+
+// Where a balloon came from: the measurement file's own attributes, its
+// SHA-256, the command that imported it and what the import warned about.
+// The build reads Title, Organization and License back for the plug-in's
+// provenance line and the release's notices.
+std::string provenanceText(const std::string& kind, const std::string& sofaPath, const balloon::SofaDirectivity& measured,
+                           int argc, char** argv, const std::vector<std::string>& warnings) {
+    std::string text = "# " + balloon::balloonFileName(kind) + ": imported by balloon import-sofa\n";
+    for (size_t i = 0; i < std::size(balloon::kProvenanceAttributes); ++i)
+        text += std::string(balloon::kProvenanceAttributes[i]) + ": " +
+                (i < measured.provenance.size() ? oneLine(measured.provenance[i]) : "") + "\n";
+    const size_t slash = sofaPath.find_last_of('/');
+    text += "File: " + oneLine(slash == std::string::npos ? sofaPath : sofaPath.substr(slash + 1)) + "\n";
+    text += "SHA-256: " + host::sha256OfFile(sofaPath) + "\n";
+    text += "Combination: " + measured.combination + "\n";
+    std::string command = "balloon";
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        command += " " + (arg.find_first_of(" \t'\"") == std::string::npos ? arg : "'" + arg + "'");
+    }
+    text += "Command: " + oneLine(command) + "\n";
+    for (const std::string& warning : warnings) text += "Warning: " + oneLine(warning) + "\n";
+    return text;
 }
 
 int importSofa(int argc, char** argv) {
@@ -213,6 +246,8 @@ int importSofa(int argc, char** argv) {
     const std::string tablesPath = outDir + "/" + stem.substr(0, stem.size() - 4) + ".tables.txt";
     const std::string tablesText = balloon::bandTablesText(kind, tables);
     if (!writeText(tablesPath, tablesText)) return 1;
+    const std::string sourcePath = outDir + "/" + stem.substr(0, stem.size() - 4) + ".source.txt";
+    if (!writeText(sourcePath, provenanceText(kind, sofaPath, measured, argc, argv, warnings))) return 1;
     std::printf("%s -> %s, %s\n%s", kind.c_str(), balloonPath.c_str(), tablesPath.c_str(), tablesText.c_str());
     return 0;
 }

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <new>
 #include <sstream>
 
@@ -498,6 +499,11 @@ SofaDirectivity readOpenFile(const NcFile& file, const std::string& path, const 
     };
     const bool complexSumOfSeveral = !general && m > 1 && options.measurement == 0 && options.sum == MeasurementSum::Complex;
     textAttribute(nc, realVar, "Units", out.dataUnits);
+    for (const char* name : kProvenanceAttributes) {
+        std::string value;
+        textAttribute(nc, NC_GLOBAL, name, value);
+        out.provenance.push_back(value);
+    }
     for (size_t i = 0; i < (general ? 1 : r); ++i) {
         const size_t start[3] = {0, i, 0}, count3[3] = {m, 1, n};
         if (nc_get_vara_double(nc, realVar, start, count3, re.data()) != NC_NOERR)
@@ -611,6 +617,8 @@ std::string serialised(const SofaDirectivity& d) {
     }
     putSize(out, d.powerSumEnergies.size());
     for (const BandEnergies& e : d.powerSumEnergies) put(out, e.data(), sizeof(BandEnergies));
+    putSize(out, d.provenance.size());
+    for (const std::string& text : d.provenance) putText(out, text);
     return out;
 }
 
@@ -631,6 +639,10 @@ bool deserialised(const std::string& in, SofaDirectivity& d) {
     d.powerSumEnergies.resize(count);
     for (BandEnergies& e : d.powerSumEnergies)
         if (!r.take(e.data(), sizeof(BandEnergies))) return false;
+    if (!r.size(count) || count > std::size(kProvenanceAttributes)) return false;
+    d.provenance.resize(count);
+    for (std::string& text : d.provenance)
+        if (!r.text(text)) return false;
     return r.at == in.size();
 }
 

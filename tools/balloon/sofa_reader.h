@@ -49,12 +49,19 @@ struct SofaDirectivity {
     std::string combination;                 // how the measurements became one balloon
     std::string directionVariable;           // ReceiverPosition or SourcePosition
     std::string dataUnits;                   // Data.Real's Units attribute; empty when it has none
+    // The file's own account of itself, for the provenance of what is made
+    // from it: each of kProvenanceAttributes with its text, empty if absent.
+    std::vector<std::string> provenance;
     // With a complex sum of several measurements, the same directions'
     // energies as a power sum: where the two differ much on axis, the
     // drivers cancel there.
     std::vector<BandEnergies> powerSumEnergies;
     std::string error;                       // "file: variable or attribute: reason", empty when accepted
 };
+
+// The global attributes the provenance of an import records.
+inline constexpr const char* kProvenanceAttributes[] = {"Title",         "Organization", "AuthorContact", "License",
+                                                       "DatabaseName", "DateCreated",  "Comment"};
 
 // Frequencies closer than this to a third-octave centre count as that centre.
 inline constexpr double kCentreMatchRatio = 0.02;

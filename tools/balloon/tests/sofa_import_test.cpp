@@ -24,6 +24,7 @@
 #include "tools/balloon/sofa_reader.h"
 #include "tools/balloon/sphere_resample.h"
 #include "tools/host/plugin_library.h"
+#include "tools/host/sha256.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ struct Fixture {
     std::string dataType = "TF";
     std::string frequencyUnits = "hertz";
     std::string dataUnits;  // Data.Real's Units, written when not empty
+    std::vector<std::pair<std::string, std::string>> globals;  // further global attributes
     std::string positionType = "spherical";
     std::string positionUnits = "degree, degree, metre";
     bool cartesian = false;
@@ -109,6 +111,7 @@ protected:
         putText(nc, NC_GLOBAL, "SOFAConventions", fx.sofaConventions);
         putText(nc, NC_GLOBAL, "SOFAConventionsVersion", fx.version);
         putText(nc, NC_GLOBAL, "DataType", fx.dataType);
+        for (const auto& [name, value] : fx.globals) putText(nc, NC_GLOBAL, name.c_str(), value);
         // GeneralTF: one measurement per direction, the direction in
         // SourcePosition; FreeFieldDirectivityTF: one receiver per direction.
         const bool general = fx.sofaConventions == "GeneralTF";
@@ -791,7 +794,9 @@ TEST_F(SofaImport, TheBuildTakesWhatTheImportWritesAndNamesEveryBadValue) {
 // exports, where the plug-in's own direction angles put that side; qspan,
 // whose kinds the folder lacks, keeps its placeholders.
 TEST_F(SofaImport, TheImportedDataReachThePlugInThroughItsExports) {
-    const Fixture fx = lobeAtAzimuth30();
+    Fixture fx = lobeAtAzimuth30();
+    fx.globals = {{"Title", "Lobe \"30\" test"}, {"Organization", "Test Lab"}, {"License", "CC-BY-SA 4.0"},
+                  {"Comment", "two\nlines"}};
     const std::string file = write(fx), data = dir_ + "/data", build = dir_ + "/build";
     std::filesystem::create_directories(data);
     ASSERT_EQ(std::system(("'" BALLOON_EXE "' import-sofa '" + file + "' '" + data + "' --kind KTR > '" + dir_ +
@@ -809,7 +814,9 @@ TEST_F(SofaImport, TheImportedDataReachThePlugInThroughItsExports) {
     {
         std::ifstream log(build + ".log");
         const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
-        EXPECT_NE(text.find("-- Model data KTR: measured from " + data + "/ktr.f32"), std::string::npos) << text;
+        EXPECT_NE(text.find("-- Model data KTR: measured from " + data + "/ktr.f32, imported from test.sofa: Lobe \"30\" test"),
+                  std::string::npos)
+            << text;
         for (const char* kind : {"QSA", "QSB", "QSC"})
             EXPECT_NE(text.find("-- Model data " + std::string(kind) + ": placeholder"), std::string::npos) << kind;
     }
@@ -823,7 +830,34 @@ TEST_F(SofaImport, TheImportedDataReachThePlugInThroughItsExports) {
         qspan->CI_GetCompDirectivity(1, 21, &factor);
         EXPECT_EQ(level, 126.0f);  // the placeholder's, as the response tests pin them
         EXPECT_EQ(factor, 45.095f);
+        // plugininfo --data walks the kinds by their numbers: QSC is the third.
+        const std::string info = dir_ + "/qspan-info.txt";
+        ASSERT_EQ(std::system(("'" PLUGININFO_EXE "' --data '" + build + "/bin/qspan.so' > '" + info + "' 2>&1").c_str()), 0);
+        std::ifstream in(info);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const size_t qsc = text.find("  kind QSC\n    provenance:    placeholder\n");
+        ASSERT_NE(qsc, std::string::npos) << text;
+        EXPECT_NE(text.find("    10000     126.000   40.2690\n", qsc), std::string::npos) << text;
     }
+
+    // The import's record of its source, and what plugininfo reads back
+    // from the plug-in built on it.
+    std::ifstream sourceFile(data + "/ktr.source.txt");
+    const std::string source((std::istreambuf_iterator<char>(sourceFile)), std::istreambuf_iterator<char>());
+    for (const std::string& line : {std::string("Title: Lobe \"30\" test\n"), std::string("Organization: Test Lab\n"),
+                                    std::string("License: CC-BY-SA 4.0\n"), std::string("Comment: two lines\n"),
+                                    "SHA-256: " + host::sha256OfFile(file) + "\n", std::string("File: test.sofa\n"),
+                                    "Command: balloon import-sofa " + file + " " + data + " --kind KTR\n"})
+        EXPECT_NE(source.find(line), std::string::npos) << line << source;
+    const std::string info = dir_ + "/plugininfo.txt";
+    ASSERT_EQ(std::system(("'" PLUGININFO_EXE "' --data '" + build + "/bin/ktr4.so' > '" + info + "' 2>&1").c_str()), 0);
+    std::ifstream infoFile(info);
+    const std::string infoText((std::istreambuf_iterator<char>(infoFile)), std::istreambuf_iterator<char>());
+    EXPECT_NE(infoText.find("provenance:    measured: Lobe \"30\" test, Test Lab, licence CC-BY-SA 4.0\n"), std::string::npos)
+        << infoText;
+    EXPECT_NE(infoText.find("balloon:       sha256 " + host::sha256OfFile(data + "/ktr.f32") + " (as the build recorded it)"),
+              std::string::npos)
+        << infoText;
 
     std::string error;
     const auto plugin = host::PluginLibrary::open(build + "/bin/ktr4.so", error);
@@ -841,6 +875,9 @@ TEST_F(SofaImport, TheImportedDataReachThePlugInThroughItsExports) {
         plugin->CI_GetCompDirectivity(1, band, &factor);
         EXPECT_NEAR(level, onAxisDb, 1e-3) << hz;
         EXPECT_NEAR(factor, q, 1e-4 * q) << hz;
+        char row[64];
+        std::snprintf(row, sizeof row, "    %-7g  %8.3f  %8.4f\n", hz, double(level), double(factor));
+        EXPECT_NE(infoText.find(row), std::string::npos) << row;
     }
 
     // Cell 1 of an unturned array at the origin faces -y; seats 10 m away at
@@ -859,6 +896,19 @@ TEST_F(SofaImport, TheImportedDataReachThePlugInThroughItsExports) {
     // The lobe is 4 times the pressure of the rest: some 14 dB above the
     // other side.
     EXPECT_GT(left - right, 10.0f) << "left " << left << " dB, right " << right << " dB";
+}
+
+// The digests of FIPS 180-4's examples.
+TEST(Sha256, KnownDigests) {
+    EXPECT_EQ(host::sha256Hex("", 0), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(host::sha256Hex("abc", 3), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    const std::string twoBlocks = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+    EXPECT_EQ(host::sha256Hex(twoBlocks.data(), twoBlocks.size()),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    host::Sha256 million;
+    const std::string thousand(1000, 'a');
+    for (int i = 0; i < 1000; ++i) million.add(thousand.data(), thousand.size());
+    EXPECT_EQ(million.hex(), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
 }  // namespace
