@@ -35,7 +35,8 @@ int usage() {
                  "       balloon report <balloon.f32>\n"
 #ifdef BALLOON_HAVE_SOFA
                  "       balloon import-sofa <file.sofa> <out dir> --kind KTR|QSA|QSB|QSC [--measurement K]\n"
-                 "                           [--sum power] [--mirror] [--pa-per-unit X] [--gain-db G] [--strict]\n"
+                 "                           [--use K:LOW-HIGH ...] [--sum power|complex] [--mirror] [--pa-per-unit X]\n"
+                 "                           [--gain-db G] [--strict]\n"
 #endif
                  );
     return 2;
@@ -163,6 +164,20 @@ int importSofa(int argc, char** argv) {
         } else if (option == "--measurement" && hasValue) {
             options.measurement = std::atoi(argv[++i]);
             if (options.measurement < 1) return usage();
+        } else if (option == "--use" && hasValue) {
+            // --use K:LOW-HIGH [K:LOW-HIGH ...]
+            while (i + 1 < argc && argv[i + 1][0] != '-') {
+                balloon::BandUse use;
+                int consumed = 0;
+                const char* text = argv[++i];
+                if (std::sscanf(text, "%d:%lf-%lf%n", &use.measurement, &use.lowHz, &use.highHz, &consumed) != 3 ||
+                    text[consumed] != '\0') {
+                    std::fprintf(stderr, "--use '%s': expected K:LOW-HIGH, a measurement and its band range in Hz\n", text);
+                    return 2;
+                }
+                options.use.push_back(use);
+            }
+            if (options.use.empty()) return usage();
         } else if (option == "--sum" && hasValue) {
             const std::string mode = argv[++i];
             if (mode != "power" && mode != "complex") return usage();

@@ -426,6 +426,31 @@ SofaDirectivity readOpenFile(const NcFile& file, const std::string& path, const 
     if (options.measurement < 0 || static_cast<size_t>(options.measurement) > m)
         return refuse("M", "measurement " + std::to_string(options.measurement) + " asked for, the file holds " +
                                 std::to_string(m));
+    // --use: the measurements each band is taken from.
+    std::vector<std::vector<size_t>> bandMembers;
+    const bool crossoverComplex = options.sumGiven && options.sum == MeasurementSum::Complex;
+    if (!options.use.empty()) {
+        if (general || options.measurement != 0)
+            return refuse("M", general ? "--use chooses among the drivers of a FreeFieldDirectivityTF file"
+                                       : "--use and --measurement both choose measurements; give one");
+        bandMembers.assign(acoustics::kBandCount, {});
+        for (const BandUse& u : options.use) {
+            if (u.measurement < 1 || static_cast<size_t>(u.measurement) > m || !(u.lowHz <= u.highHz))
+                return refuse("--use", std::to_string(u.measurement) + ":" + number(u.lowHz) + "-" + number(u.highHz) +
+                                           ": a measurement 1-" + std::to_string(m) + " and a rising range in Hz");
+            for (int band = 0; band < acoustics::kBandCount; ++band) {
+                const double centre = acoustics::bandCentreHz(band);
+                if (centre >= u.lowHz && centre <= u.highHz) bandMembers[band].push_back(static_cast<size_t>(u.measurement - 1));
+            }
+        }
+        std::string uncovered;
+        for (int band = 0; band < acoustics::kBandCount; ++band) {
+            std::sort(bandMembers[band].begin(), bandMembers[band].end());
+            bandMembers[band].erase(std::unique(bandMembers[band].begin(), bandMembers[band].end()), bandMembers[band].end());
+            if (bandMembers[band].empty()) uncovered += (uncovered.empty() ? "" : ", ") + number(acoustics::bandCentreHz(band));
+        }
+        if (!uncovered.empty()) return refuse("--use", "no measurement is used for the bands at " + uncovered + " Hz");
+    }
 
     // Frequencies.
     int nVar;
@@ -526,6 +551,30 @@ SofaDirectivity readOpenFile(const NcFile& file, const std::string& path, const 
             }
             continue;
         }
+        if (!bandMembers.empty()) {
+            // Each band from its own measurements; at a crossover they add as
+            // energies, or as pressures when asked to.
+            BandEnergies e{};
+            for (int band = 0; band < acoustics::kBandCount; ++band) {
+                double sum = 0, width = 0;
+                for (const auto& [bin, w] : weights[band]) {
+                    double sr = 0, si = 0, energy = 0;
+                    for (size_t j : bandMembers[band]) {
+                        const double a = re[j * n + bin], b = im[j * n + bin];
+                        sr += a, si += b, energy += a * a + b * b;
+                    }
+                    sum += w * (crossoverComplex ? sr * sr + si * si : energy);
+                    width += w;
+                }
+                e[band] = sum / width * scale2 * radius[i] * radius[i];
+                if (!std::isfinite(e[band]))
+                    return refuse("Data.Real", "the " + hz(acoustics::bandCentreHz(band)) + " Hz band energy at R " +
+                                                   std::to_string(i + 1) + " overflows a double");
+            }
+            out.energies.push_back(e);
+            out.directions.push_back(directions[i]);
+            continue;
+        }
         std::vector<double> power(n, 0.0), uncorrelated(n, 0.0);
         for (size_t k = 0; k < n; ++k) {
             double sr = 0, si = 0;
@@ -544,6 +593,24 @@ SofaDirectivity readOpenFile(const NcFile& file, const std::string& path, const 
         out.directions.push_back(directions[i]);
     }
     const std::string ofM = " of " + std::to_string(m);
+    if (!bandMembers.empty()) {
+        // "100-630 Hz from measurement 1, 800 Hz from 1+2 (power sum at the crossover), ..."
+        out.combination = "bands by --use:";
+        for (int band = 0; band < acoustics::kBandCount;) {
+            int last = band;
+            while (last + 1 < acoustics::kBandCount && bandMembers[last + 1] == bandMembers[band]) ++last;
+            std::string members;
+            for (size_t j : bandMembers[band]) members += (members.empty() ? "" : "+") + std::to_string(j + 1);
+            out.combination += std::string(band ? "," : "") + " " + number(acoustics::bandCentreHz(band)) +
+                               (last > band ? "-" + number(acoustics::bandCentreHz(last)) : "") + " Hz from " +
+                               (bandMembers[band].size() > 1 ? "measurements " + members +
+                                                                   (crossoverComplex ? " (complex sum at the crossover)"
+                                                                                     : " (power sum at the crossover)")
+                                                             : "measurement " + members);
+            band = last + 1;
+        }
+        return out;
+    }
     out.combination = general                   ? "one direction per measurement (" + std::to_string(m) + ")"
                       : options.measurement != 0 ? "measurement " + std::to_string(options.measurement) + ofM
                       : m == 1                   ? "measurement 1 of 1"

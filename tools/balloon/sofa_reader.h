@@ -29,6 +29,14 @@ inline constexpr size_t kMaxValuesPerVariable = size_t(1) << 28;
 // directions) with 4,096 bins and four drivers holds 4.2 billion.
 inline constexpr size_t kMaxDataValues = size_t(1) << 32;
 
+// One measurement (1-based) taken for the bands whose centres lie within
+// [lowHz, highHz]: a driver's own range, in a file of one measurement per
+// driver.
+struct BandUse {
+    int measurement = 0;
+    double lowHz = 0, highHz = 0;
+};
+
 struct SofaOptions {
     int measurement = 0;  // 1-based measurement to take alone; 0 combines all
     MeasurementSum sum = MeasurementSum::Complex;
@@ -40,6 +48,10 @@ struct SofaOptions {
     // How long the isolated reader may take before it is stopped and the file
     // refused; 0: a minute plus a second per 10 MB of file.
     double readerSeconds = 0.0;
+    // When not empty, each band from the measurements whose range holds its
+    // centre; where ranges overlap (a crossover) they add as energies, or as
+    // pressures when a complex sum is asked for (they share a reference).
+    std::vector<BandUse> use = {};
 };
 
 struct SofaDirectivity {

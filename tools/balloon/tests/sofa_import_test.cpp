@@ -723,6 +723,11 @@ TEST_F(SofaImport, ImplausibleDataAreWarnedAboutAndRefusedUnderStrict) {
     EXPECT_EQ(summed.status, 0) << summed.log;
     EXPECT_TRUE(summed.wrote);
     EXPECT_EQ(summed.log.find("warning"), std::string::npos) << summed.log;
+    // What the suggested command wrote, the build takes.
+    EXPECT_EQ(std::system(("'" CMAKE_EXE "' -S '" PROJECT_SOURCE "' -B '" + dir_ + "/build' -DBUILD_TESTING=OFF -DMODEL_DATA_DIR='" +
+                           dir_ + "/out' > '" + dir_ + "/configure.log' 2>&1")
+                              .c_str()),
+              0);
 
     // Pressures of no stated unit are pointed out, unless scaled.
     fx.dataUnits.clear();
@@ -736,6 +741,53 @@ TEST_F(SofaImport, ImplausibleDataAreWarnedAboutAndRefusedUnderStrict) {
     EXPECT_NE(product.log.find("--kind 'ktr4' is not a cabinet kind: KTR (ktr2 and ktr4), QSA, QSB or QSC"),
               std::string::npos)
         << product.log;
+}
+
+// Three drivers of 1, 2 and 4 Pa at 2 m, each band taken from the driver
+// whose range holds its centre; at a crossover (500 Hz here, in the ranges
+// of both the first and the second) they add as energies, or as pressures
+// when a complex sum is asked for.
+TEST_F(SofaImport, BandsAreTakenFromTheDriverWhoseRangeHoldsThem) {
+    Fixture fx = basic();
+    fx.measurements = 3;
+    fx.pressure = [](int m, const Receiver&, double) { return std::complex<double>(double(1 << m), 0.0); };
+    const std::string file = write(fx);
+    balloon::SofaOptions options;
+    options.use = {{1, 100, 500}, {2, 500, 2000}, {3, 2100, 10000}};
+    const balloon::SofaDirectivity power = balloon::readSofaDirectivity(file, options);
+    ASSERT_EQ(power.error, "");
+    const double atOneMetre = 4.0;  // 2 m squared
+    EXPECT_NEAR(power.energies[0][0], 1 * atOneMetre, 1e-9);   // 100 Hz: driver 1
+    EXPECT_NEAR(power.energies[0][7], 5 * atOneMetre, 1e-9);   // 500 Hz: 1 + 4
+    EXPECT_NEAR(power.energies[0][10], 4 * atOneMetre, 1e-9);  // 1 kHz: driver 2
+    EXPECT_NEAR(power.energies[0][20], 16 * atOneMetre, 1e-9); // 10 kHz: driver 3
+    EXPECT_EQ(power.combination,
+              "bands by --use: 100-400 Hz from measurement 1, 500 Hz from measurements 1+2 (power sum at the "
+              "crossover), 630-2000 Hz from measurement 2, 2500-10000 Hz from measurement 3");
+    options.sum = balloon::MeasurementSum::Complex;
+    options.sumGiven = true;
+    const balloon::SofaDirectivity complex = balloon::readSofaDirectivity(file, options);
+    EXPECT_NEAR(complex.energies[0][7], 9 * atOneMetre, 1e-9);  // (1 + 2)^2
+    EXPECT_NE(complex.combination.find("500 Hz from measurements 1+2 (complex sum at the crossover)"), std::string::npos);
+
+    // Refusals: a band no range holds, a measurement the file lacks, --use
+    // beside --measurement.
+    options = {};
+    options.use = {{1, 100, 630}, {3, 2000, 10000}};
+    EXPECT_EQ(balloon::readSofaDirectivity(file, options).error,
+              file + ": --use: no measurement is used for the bands at 800, 1000, 1250, 1600 Hz");
+    options.use = {{4, 100, 10000}};
+    EXPECT_EQ(balloon::readSofaDirectivity(file, options).error.rfind(file + ": --use: 4:100-10000: a measurement 1-3", 0), 0u);
+    options.use = {{1, 100, 10000}};
+    options.measurement = 2;
+    EXPECT_EQ(balloon::readSofaDirectivity(file, options).error,
+              file + ": M: --use and --measurement both choose measurements; give one");
+    // Through the command line, a range that is not K:LOW-HIGH.
+    EXPECT_NE(std::system(("'" BALLOON_EXE "' import-sofa '" + file + "' '" + dir_ + "' --kind QSA --use 1:100 > /dev/null 2>&1").c_str()), 0);
+    EXPECT_EQ(std::system(("'" BALLOON_EXE "' import-sofa '" + file + "' '" + dir_ +
+                           "' --kind QSA --use 1:100-500 2:500-2000 3:2100-10000 > /dev/null 2>&1")
+                              .c_str()),
+              0);
 }
 
 // What the import writes, the build takes: a directivity factor below 1 is
