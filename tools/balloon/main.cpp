@@ -1,6 +1,8 @@
 // balloon: makes, checks, converts and draws the directivity balloons that the
 // plug-ins embed. See tools/balloon/README.md.
 #include <cctype>
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +10,7 @@
 #include <iterator>
 #include <new>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "acoustics/balloon_analysis.h"
@@ -33,6 +36,7 @@ int usage() {
                  "       balloon export <balloon.f32> <kind> <text file>\n"
                  "       balloon plot <balloon.f32> <band Hz> <out.svg> [title]\n"
                  "       balloon report <balloon.f32>\n"
+                 "       balloon compare <A.f32> <B.f32>\n"
 #ifdef BALLOON_HAVE_SOFA
                  "       balloon import-sofa <file.sofa> <out dir> --kind KTR|QSA|QSB|QSC [--measurement K]\n"
                  "                           [--use K:LOW-HIGH ...] [--sum power|complex] [--mirror] [--pa-per-unit X]\n"
@@ -268,6 +272,69 @@ int importSofa(int argc, char** argv) {
 }
 #endif
 
+// The on-axis levels of a balloon's tables file beside it (<stem>.tables.txt),
+// or false when there is none.
+bool onAxisLevels(const std::string& balloonPath, std::array<double, models::kBandCount>& levels) {
+    std::ifstream in(balloonPath.substr(0, balloonPath.size() - 4) + ".tables.txt");
+    if (!in || balloonPath.size() < 4) return false;
+    int band = 0;
+    for (std::string line; std::getline(in, line) && band < models::kBandCount;) {
+        if (line.empty() || line[0] == '#') continue;
+        double hz = 0, level = 0;
+        if (std::sscanf(line.c_str(), "%lf %lf", &hz, &level) != 2) return false;
+        levels[band++] = level;
+    }
+    return band == models::kBandCount;
+}
+
+// Two balloons side by side, per band: on-axis level (from their tables
+// files, when both have one), Q, the -6 dB coverage angles, the largest
+// node difference and where it lies; then what each would be warned about.
+int compare(const std::string& pathA, const std::string& pathB) {
+    balloon::Balloon a, b;
+    for (const auto& [path, values] : {std::pair{&pathA, &a}, std::pair{&pathB, &b}}) {
+        if (const std::string error = balloon::readBalloonFile(*path, *values); !error.empty()) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return 1;
+        }
+        if (const std::string bad = balloon::nonFiniteNode(*values); !bad.empty()) {
+            std::fprintf(stderr, "%s: the level at %s is not finite\n", path->c_str(), bad.c_str());
+            return 1;
+        }
+    }
+    const balloon::BandTables ta = balloon::bandTables(a, nullptr), tb = balloon::bandTables(b, nullptr);
+    std::array<double, models::kBandCount> levelA{}, levelB{};
+    const bool levels = onAxisLevels(pathA, levelA) && onAxisLevels(pathB, levelB);
+    std::printf("A %s\nB %s\n", pathA.c_str(), pathB.c_str());
+    std::printf("  band_Hz  %s  Q_A  Q_B  Q_B/Q_A  horizontal_A_B_deg  vertical_A_B_deg  largest_node_diff_dB_at\n",
+                levels ? "on_axis_B-A_dB" : "on_axis_B-A_dB(no tables)");
+    double worst = 0;
+    for (int band = 0; band < models::kBandCount; ++band) {
+        int at = band * acoustics::kBalloonBandStride;
+        for (int i = at; i < (band + 1) * acoustics::kBalloonBandStride; ++i)
+            if (std::fabs(b[i] - a[i]) > std::fabs(b[at] - a[at])) at = i;
+        const int rest = at % acoustics::kBalloonBandStride;
+        const double difference = double(b[at]) - double(a[at]);
+        worst = std::max(worst, std::fabs(difference));
+        char onAxis[32] = "-";
+        if (levels) std::snprintf(onAxis, sizeof onAxis, "%+.3f", levelB[band] - levelA[band]);
+        std::printf("  %-5d  %8s  %8.4f  %8.4f  %7.4f  %5.1f %5.1f  %5.1f %5.1f  %+7.3f at meridian %d, polar %d\n",
+                    static_cast<int>(acoustics::bandCentreHz(band)), onAxis, ta.directivityFactor[band],
+                    tb.directivityFactor[band], tb.directivityFactor[band] / ta.directivityFactor[band],
+                    ta.horizontalCoverageDeg[band], tb.horizontalCoverageDeg[band], ta.verticalCoverageDeg[band],
+                    tb.verticalCoverageDeg[band], difference, rest / acoustics::kPolarCount * acoustics::kGridStepDeg,
+                    rest % acoustics::kPolarCount * acoustics::kGridStepDeg);
+    }
+    std::printf("  largest node difference %.3f dB\n", worst);
+    for (const auto& [name, values, tables] : {std::tuple{"A", &a, &ta}, std::tuple{"B", &b, &tb}}) {
+        balloon::ImportFacts facts;
+        facts.balloon = values;
+        facts.tables = tables;
+        for (const std::string& warning : balloon::importWarnings(facts)) std::printf("  %s warning: %s\n", name, warning.c_str());
+    }
+    return 0;
+}
+
 int bandOfHz(const std::string& text) {
     const double hz = std::atof(text.c_str());
     for (int band = 0; band < models::kBandCount; ++band)
@@ -282,6 +349,7 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     if (command == "generate" && argc == 3) return generate(argv[2]);
     if (command == "import" && argc == 4) return importText(argv[2], argv[3]);
+    if (command == "compare" && argc == 4) return compare(argv[2], argv[3]);
 #ifdef BALLOON_HAVE_SOFA
     if (command == "import-sofa" && argc >= 4) {
         // A file can ask for more than this machine has, within the caps the

@@ -790,6 +790,46 @@ TEST_F(SofaImport, BandsAreTakenFromTheDriverWhoseRangeHoldsThem) {
               0);
 }
 
+// balloon compare: the same measurement imported at two gains differs only
+// in its on-axis level; a node raised to +7 dB shows as the largest
+// difference, where it lies, and as a warning of a direction louder than the
+// axis.
+TEST_F(SofaImport, CompareReportsLevelsNodesAndWarnings) {
+    const std::string file = write(basic()), a = dir_ + "/a", b = dir_ + "/b";
+    for (const auto& [out, options] : {std::pair{a, std::string("")}, std::pair{b, std::string("--gain-db 3")}}) {
+        std::filesystem::create_directories(out);
+        ASSERT_EQ(std::system(("'" BALLOON_EXE "' import-sofa '" + file + "' '" + out + "' --kind KTR " + options +
+                               " > /dev/null 2>&1")
+                                  .c_str()),
+                  0);
+    }
+    balloon::Balloon raised;
+    ASSERT_EQ(balloon::readBalloonFile(b + "/ktr.f32", raised), "");
+    raised[acoustics::balloonIndex(10, 18, 2)] = 7.0f;  // 1 kHz, meridian 90, polar 10
+    ASSERT_EQ(balloon::writeBalloonFile(b + "/ktr.f32", raised), "");
+    const std::string report = dir_ + "/compare.txt";
+    ASSERT_EQ(std::system(("'" BALLOON_EXE "' compare '" + a + "/ktr.f32' '" + b + "/ktr.f32' > '" + report + "'").c_str()), 0);
+    std::ifstream in(report);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_GE(lines.size(), 25u);
+    // One line per band after the two names and the heading.
+    for (int band = 0; band < acoustics::kBandCount; ++band) {
+        const std::string& line = lines[3 + band];
+        EXPECT_NE(line.find("    +3.000 "), std::string::npos) << line;
+        if (band != 10) {
+            EXPECT_NE(line.find("+0.000 at meridian"), std::string::npos) << line;
+        }
+    }
+    EXPECT_NE(lines[3 + 10].find(" at meridian 90, polar 10"), std::string::npos) << lines[13];
+    std::string all;
+    for (const std::string& line : lines) all += line + "\n";
+    EXPECT_NE(all.find("B warning: 1000 Hz: meridian 90, polar 10 is 7.0 dB above on axis"), std::string::npos) << all;
+    EXPECT_EQ(all.find("A warning"), std::string::npos) << all;
+    // A file that is not a balloon is refused.
+    EXPECT_NE(std::system(("'" BALLOON_EXE "' compare '" + a + "/ktr.tables.txt' '" + b + "/ktr.f32' > /dev/null 2>&1").c_str()), 0);
+}
+
 // What the import writes, the build takes: a directivity factor below 1 is
 // accepted. What the build refuses, it names line by line: the band, the
 // field and the value.
