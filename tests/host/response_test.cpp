@@ -103,6 +103,9 @@ TEST_F(ResponseTest, BalloonNodesSeenFromTheSeat) {
 }
 
 TEST_F(ResponseTest, MirrorImageSeatsHearTheSame) {
+    // The placeholders are left-right symmetric by construction; a measured
+    // balloon is only when imported with --mirror.
+    if (!placeholder()) GTEST_SKIP() << "a measured balloon need not be symmetric";
     for (double meridian : {2.5, 17.0, 90.0, 133.3}) {
         seatToward(40, meridian, 0.9);
         const Response left = response();
