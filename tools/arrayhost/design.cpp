@@ -85,6 +85,12 @@ const models::ModelDefinition* modelOf(const std::string& plugin) {
     return nullptr;
 }
 
+const models::ModelDefinition* modelOfProductName(const std::string& displayName) {
+    for (const host::Product& product : host::everyProduct())
+        if (displayName == product.displayName) return modelOf(product.library);
+    return nullptr;
+}
+
 std::vector<double> allowedSplaysDeg(const models::ModelDefinition& model, int n) {
     dialog::ArraySetup setup(model);
     std::vector<dialog::SetupCell> cells(size_t(n), dialog::SetupCell{model.defaultKind, 0.0f});

@@ -31,6 +31,8 @@ double percentile(std::vector<double> values, double p);
 
 // The model a product is bound to, or nullptr for an unknown library.
 const models::ModelDefinition* modelOf(const std::string& plugin);
+// The same from the name the plug-in gives itself (DLLGetName).
+const models::ModelDefinition* modelOfProductName(const std::string& displayName);
 
 // Every splay the dialog reaches for cell n (1-based) by its arrows from a
 // fresh cell at 0, ascending.
@@ -111,9 +113,11 @@ private:
     std::vector<std::vector<double>> allowed_;  // per cell
     long evaluations_ = 0;
     CoherentSum coherent_;
-    std::unique_ptr<Workers> workers_;
     std::vector<CellResponse> responses_;  // seat by seat, cellCount() each
     std::vector<SeatLevels> levels_;
+    // Last, so that it is destroyed first: its threads write into the
+    // buffers above, and must have stopped before those go.
+    std::unique_ptr<Workers> workers_;
 };
 
 }  // namespace arrayhost

@@ -107,17 +107,20 @@ int runDesign(const Options& options, Scenario scenario) {
                      scenario.where("audience_line").c_str());
         return kBadInput;
     }
-    const models::ModelDefinition* model = modelOf(scenario.plugin);
-    if (model == nullptr) {
-        std::fprintf(stderr, "arrayhost: --design knows the dialog rules of %s only, not of %s\n",
-                     host::productNames(", ").c_str(), scenario.plugin.c_str());
-        return kBadInput;
-    }
     std::string error;
     auto session = Session::open(scenario.plugin, error);
     if (!session) {
         std::fprintf(stderr, "arrayhost: %s\n", error.c_str());
         return kPluginFailed;
+    }
+    // The product is told by the plug-in's own name, not by its file's:
+    // --plugin ./ktr4.dll is ktr4 as much as --plugin ktr4 is.
+    const std::string name = session->describe().name;
+    const models::ModelDefinition* model = modelOfProductName(name);
+    if (model == nullptr) {
+        std::fprintf(stderr, "arrayhost: --design knows the dialog rules of %s only; %s names itself '%s'\n",
+                     host::productNames(", ").c_str(), scenario.plugin.c_str(), name.c_str());
+        return kBadInput;
     }
     if (!session->setUp(scenario, error)) {
         std::fprintf(stderr, "arrayhost: %s\n", error.c_str());

@@ -74,6 +74,7 @@ std::string pluginPath(const std::string& name) {
 }
 
 std::string textFromPlugin(const char* text) {
+    if (text == nullptr) return kNullText;  // a plug-in's fault, shown rather than followed
     std::string out;
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
         if (*p < 0x80) {

@@ -49,7 +49,8 @@ std::string programDirectory();
 std::string pluginPath(const std::string& name);
 
 // Plug-in text (Windows-1252) as UTF-8; bytes the code page's Latin-1 range
-// does not cover read '?'.
+// does not cover read '?'. A NULL pointer where text was due reads kNullText.
+inline constexpr const char* kNullText = "(NULL)";
 std::string textFromPlugin(const char* text);
 
 }  // namespace host

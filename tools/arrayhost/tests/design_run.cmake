@@ -1,7 +1,13 @@
 # arrayhost --design on an example venue writes the chosen array as a
 # scenario, its setup blob (the same bytes as the scenario's comment), the
 # report and the plot; and the written scenario runs as it stands.
-execute_process(COMMAND ${EMULATOR} ${PROGRAM} --design --quiet --out ${OUT_DIR} ${SCENARIO}
+# With PLUGIN, the plug-in is given by its file, as --plugin <path>: the
+# design tells the product by the plug-in's own name.
+set(plugin_option "")
+if(PLUGIN)
+    set(plugin_option --plugin ${PLUGIN})
+endif()
+execute_process(COMMAND ${EMULATOR} ${PROGRAM} --design --quiet --out ${OUT_DIR} ${SCENARIO} ${plugin_option}
                 RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT result EQUAL 0)
     message(FATAL_ERROR "arrayhost --design ${SCENARIO}: exit ${result}\n${out}\n${err}")

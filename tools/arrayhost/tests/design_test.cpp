@@ -7,6 +7,7 @@
 #include "tools/arrayhost/design.h"
 #include "tools/arrayhost/design_output.h"
 #include "tools/arrayhost/setup_blob.h"
+#include "tools/host/plugin_library.h"
 
 using namespace arrayhost;
 
@@ -141,4 +142,11 @@ TEST(Design, FollowsASlopedTargetAndWritesBackTheTiltItChose) {
     EXPECT_EQ(back.splaysDeg, tilted.chosen.splaysDeg);
     EXPECT_EQ(back.kinds, tilted.chosen.kinds);
     EXPECT_EQ(makeSetupBlob(qspan->blobFormat(), back.splaysDeg, back.kinds), blob);
+}
+
+// A plug-in that hands back NULL where its name was due is shown as such,
+// not followed.
+TEST(HostText, ANullPointerReadsAsAMarker) {
+    EXPECT_EQ(host::textFromPlugin(nullptr), host::kNullText);
+    EXPECT_EQ(host::textFromPlugin("caf\xe9"), "caf\xc3\xa9");
 }
