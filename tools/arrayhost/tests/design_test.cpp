@@ -119,10 +119,22 @@ TEST(Design, FollowsASlopedTargetAndWritesBackTheTiltItChose) {
     options.showProgress = false;
     options.kickResponseBudget = 0;  // the first descent alone
     options.slopeDbPerDoubling = -3;
-    const DesignResult sloped = Designer(*session, defaults, *modelOf(defaults.plugin), options).run();
+    Designer slopedDesigner(*session, defaults, *modelOf(defaults.plugin), options);
+    const DesignResult sloped = slopedDesigner.run();
     EXPECT_NEAR(sloped.chosenEvenness.fittedSlopeDbPerDoubling, -3, 0.5);
     EXPECT_GT(std::fabs(sloped.uniformEvenness.fittedSlopeDbPerDoubling + 3),
               std::fabs(sloped.chosenEvenness.fittedSlopeDbPerDoubling + 3));
+    // The slope of the levels themselves, fitted here from the seats'
+    // broadband levels and distances, not as the designer reports it.
+    LevelProfile profile;
+    slopedDesigner.evaluate(sloped.chosen, &profile);
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    const double n = double(profile.distanceM.size());
+    for (size_t i = 0; i < profile.distanceM.size(); ++i) {
+        const double x = std::log2(profile.distanceM[i]), y = profile.broadbandDbA[i];
+        sx += x, sy += y, sxx += x * x, sxy += x * y;
+    }
+    EXPECT_NEAR((n * sxy - sx * sy) / (n * sxx - sx * sx), -3, 0.5);
 
     const std::string text = "plugin = qspan\ncells = 5\nsplays = 0 0 0 0 0\nkinds = QSB QSB QSB QSB QSB\n"
                              "array_position = 0 0 9\narray_angles = 0 -1 0\nseat = 0 -10 1.2\n"

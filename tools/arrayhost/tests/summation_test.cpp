@@ -155,6 +155,26 @@ TEST(Summation, BroadbandIsTheAWeightedEnergySum) {
     EXPECT_NEAR(aWeightedDb(levels), 10 * std::log10(sum), 1e-9);
 }
 
+// The broadband levels that both sums give with their bands are the
+// A-weighted energy sums of those bands, as aWeightedDb gives them.
+TEST(Summation, BothSumsBroadbandLevelsAreTheirBandsAWeighted) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> level(40, 110), phase(-180, 180), path(0.5f, 60);
+    for (CoherentMode mode : {CoherentMode::BandAverage, CoherentMode::CentreOnly}) {
+        std::vector<CellResponse> cells(5);
+        for (auto& c : cells) {
+            for (int band = 0; band < kBandCount; ++band) {
+                c.levelsDb[band] = level(random);
+                c.phasesDeg[band] = phase(random);
+            }
+            c.pathM = path(random);
+        }
+        const SeatLevels both = CoherentSum(kC, mode).both(cells.data(), int(cells.size()));
+        EXPECT_NEAR(both.powerDbA, aWeightedDb(both.powerDb), 1e-3);
+        EXPECT_NEAR(both.coherentDbA, aWeightedDb(both.coherentDb), 1e-3);
+    }
+}
+
 TEST(Summation, BandLookup) {
     EXPECT_EQ(bandIndexOfHz(100), 0);
     EXPECT_EQ(bandIndexOfHz(1000), 10);
