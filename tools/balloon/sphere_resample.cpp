@@ -174,19 +174,17 @@ SphereInterpolator::Stencil SphereInterpolator::locate(const Direction& d) const
     // rounding, the one that holds it best.
     double bestMargin = -1e300;
     Stencil best{};
-    for (const auto& face : faces_) {
-        const Direction& a = points_[face[0]];
-        const Direction& b = points_[face[1]];
-        const Direction& c = points_[face[2]];
-        const double wa = triple(b, c, d), wb = triple(c, a, d), wc = triple(a, b, d);
+    for (size_t f = 0; f < faces_.size(); ++f) {
+        const std::array<int, 3>& face = faces_[f];
+        const double wa = triple(points_[face[1]], points_[face[2]], d),
+                     wb = triple(points_[face[2]], points_[face[0]], d),
+                     wc = triple(points_[face[0]], points_[face[1]], d);
         const double sum = wa + wb + wc;
         if (!(sum > 0)) continue;
         const double margin = std::min({wa, wb, wc}) / sum;
         if (margin > bestMargin) {
             bestMargin = margin;
-            const double ca = std::max(wa, 0.0), cb = std::max(wb, 0.0), cc = std::max(wc, 0.0);
-            const double s = ca + cb + cc;
-            best = {{face[0], face[1], face[2]}, {ca / s, cb / s, cc / s}};
+            best = stencil(static_cast<int>(f), d);
             if (margin >= 0) break;
         }
     }

@@ -74,6 +74,12 @@ struct Fixture {
         [](int, const Receiver&, double) { return std::complex<double>(1.0, 0.0); };
 };
 
+// A whole file as text; empty when it cannot be read.
+std::string fileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 std::vector<double> bandCentres() {
     std::vector<double> f;
     for (int band = 0; band < acoustics::kBandCount; ++band) f.push_back(acoustics::bandCentreHz(band));
@@ -576,8 +582,7 @@ TEST_F(SofaImport, TheCommandWritesBalloonAndTablesOrNothing) {
         const int status = run(damaged, dir_ + "/damaged");
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << name << ": " << status;
         EXPECT_TRUE(std::filesystem::is_empty(dir_ + "/damaged")) << name;
-        std::ifstream log(dir_ + "/damaged.log");
-        const std::string logText((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+        const std::string logText = fileText(dir_ + "/damaged.log");
         // Where the allocation succeeds the library refuses the file itself.
         EXPECT_NE(logText.find(damaged + ": file: "), std::string::npos) << logText;
         if (name[0] == 'h') {
@@ -665,8 +670,7 @@ TEST_F(SofaImport, FiniteValuesThatOverflowAreRefusedAndNothingIsWritten) {
                                         run.options + " > '" + log + "' 2>&1")
                                            .c_str());
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << run.options << ": " << status;
-        std::ifstream in(log);
-        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string text = fileText(log);
         EXPECT_NE(text.find(run.file + ": " + run.named), std::string::npos) << text;
         EXPECT_TRUE(std::filesystem::is_empty(out)) << run.options;
     }
@@ -698,9 +702,7 @@ TEST_F(SofaImport, ImplausibleDataAreWarnedAboutAndRefusedUnderStrict) {
         const int status = std::system(("'" BALLOON_EXE "' import-sofa '" + file + "' '" + out + "' --kind qsa " +
                                         options + " > '" + log + "' 2>&1")
                                            .c_str());
-        std::ifstream in(log);
-        return Outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-                       std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
+        return Outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, fileText(log),
                        std::filesystem::exists(out + "/qsa.f32")};
     };
     const Outcome warned = import("");
@@ -864,8 +866,7 @@ TEST_F(SofaImport, TheBuildTakesWhatTheImportWritesAndNamesEveryBadValue) {
         const int status = std::system(("'" CMAKE_EXE "' -S '" PROJECT_SOURCE "' -B '" + build +
                                         "' -DBUILD_TESTING=OFF -DMODEL_DATA_DIR='" + data + "' > '" + logPath + "' 2>&1")
                                            .c_str());
-        std::ifstream in(logPath);
-        log.assign((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        log = fileText(logPath);
         return status;
     };
     std::string log;
@@ -904,8 +905,7 @@ TEST_F(SofaImport, TheImportedDataReachThePlugInThroughItsExports) {
               0)
         << "see " << build << ".log";
     {
-        std::ifstream log(build + ".log");
-        const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+        const std::string text = fileText(build + ".log");
         EXPECT_NE(text.find("-- Model data KTR: measured from " + data + "/ktr.f32, imported from test.sofa: Lobe \"30\" test"),
                   std::string::npos)
             << text;
@@ -925,8 +925,7 @@ TEST_F(SofaImport, TheImportedDataReachThePlugInThroughItsExports) {
         // plugininfo --data walks the kinds by their numbers: QSC is the third.
         const std::string info = dir_ + "/qspan-info.txt";
         ASSERT_EQ(std::system(("'" PLUGININFO_EXE "' --data '" + build + "/bin/qspan.so' > '" + info + "' 2>&1").c_str()), 0);
-        std::ifstream in(info);
-        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string text = fileText(info);
         const size_t qsc = text.find("  kind QSC\n    provenance:    placeholder\n");
         ASSERT_NE(qsc, std::string::npos) << text;
         EXPECT_NE(text.find("    10000     126.000   40.2690\n", qsc), std::string::npos) << text;
@@ -934,8 +933,7 @@ TEST_F(SofaImport, TheImportedDataReachThePlugInThroughItsExports) {
 
     // The import's record of its source, and what plugininfo reads back
     // from the plug-in built on it.
-    std::ifstream sourceFile(data + "/ktr.source.txt");
-    const std::string source((std::istreambuf_iterator<char>(sourceFile)), std::istreambuf_iterator<char>());
+    const std::string source = fileText(data + "/ktr.source.txt");
     for (const std::string& line : {std::string("Title: Lobe \"30\" test\n"), std::string("Organization: Test Lab\n"),
                                     std::string("License: CC-BY-SA 4.0\n"), std::string("Comment: two lines\n"),
                                     "SHA-256: " + host::sha256OfFile(file) + "\n", std::string("File: test.sofa\n"),
@@ -943,8 +941,7 @@ TEST_F(SofaImport, TheImportedDataReachThePlugInThroughItsExports) {
         EXPECT_NE(source.find(line), std::string::npos) << line << source;
     const std::string info = dir_ + "/plugininfo.txt";
     ASSERT_EQ(std::system(("'" PLUGININFO_EXE "' --data '" + build + "/bin/ktr4.so' > '" + info + "' 2>&1").c_str()), 0);
-    std::ifstream infoFile(info);
-    const std::string infoText((std::istreambuf_iterator<char>(infoFile)), std::istreambuf_iterator<char>());
+    const std::string infoText = fileText(info);
     EXPECT_NE(infoText.find("provenance:    measured: Lobe \"30\" test, Test Lab, licence CC-BY-SA 4.0\n"), std::string::npos)
         << infoText;
     EXPECT_NE(infoText.find("balloon:       sha256 " + host::sha256OfFile(data + "/ktr.f32") + " (as the build recorded it)"),
