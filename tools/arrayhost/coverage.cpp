@@ -59,24 +59,36 @@ double CoverageMap::interpolate(int layer, double xM, double yM) const {
     return bottom * (1 - fv) + top * fv;
 }
 
+// The extremes skip seats whose level is not a number; a layer of nothing
+// else reports NaN at the first seat.
 CoverageMap::Extreme CoverageMap::loudest(int layer) const {
-    Extreme e{at(layer, 0, 0), 0, 0};
+    Extreme e{std::nanf(""), 0, 0};
     for (int r = 0; r < rows_; ++r) {
         for (int c = 0; c < columns_; ++c) {
-            if (at(layer, c, r) > e.levelDb) e = {at(layer, c, r), c, r};
+            const float v = at(layer, c, r);
+            if (v > e.levelDb || (std::isnan(e.levelDb) && !std::isnan(v))) e = {v, c, r};
         }
     }
     return e;
 }
 
 CoverageMap::Extreme CoverageMap::quietest(int layer) const {
-    Extreme e{at(layer, 0, 0), 0, 0};
+    Extreme e{std::nanf(""), 0, 0};
     for (int r = 0; r < rows_; ++r) {
         for (int c = 0; c < columns_; ++c) {
-            if (at(layer, c, r) < e.levelDb) e = {at(layer, c, r), c, r};
+            const float v = at(layer, c, r);
+            if (v < e.levelDb || (std::isnan(e.levelDb) && !std::isnan(v))) e = {v, c, r};
         }
     }
     return e;
+}
+
+long CoverageMap::notANumber(int layer) const {
+    long count = 0;
+    for (int r = 0; r < rows_; ++r) {
+        for (int c = 0; c < columns_; ++c) count += std::isnan(at(layer, c, r));
+    }
+    return count;
 }
 
 namespace {

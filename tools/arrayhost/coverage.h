@@ -46,6 +46,8 @@ public:
     };
     Extreme loudest(int layer) const;
     Extreme quietest(int layer) const;
+    // Seats where the plug-in's answers summed to NaN.
+    long notANumber(int layer) const;
 
 private:
     AudiencePlane plane_;

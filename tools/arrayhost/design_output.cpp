@@ -30,16 +30,17 @@ std::string splayText(double v) {
     return text;
 }
 
+// As the setup dialog shows the angles: one decimal.
 std::string choiceText(const ArrayChoice& choice, bool withTilt) {
     std::string out = "splays";
     // Appended piece by piece: `" " + text` builds a temporary that GCC 12
     // wrongly reports as an overlapping copy (-Wrestrict).
-    for (double s : choice.splaysDeg) out.append(" ").append(splayText(s));
+    for (double s : choice.splaysDeg) out.append(" ").append(dialogAngleText(s));
     if (!choice.kinds.empty()) {
         out += "; kinds";
         for (int k : choice.kinds) out += std::string(" ") + kCabinetKindNames[k];
     }
-    if (withTilt) out.append("; tilt ").append(splayText(choice.tiltDeg));
+    if (withTilt) out.append("; tilt ").append(dialogAngleText(choice.tiltDeg));
     return out;
 }
 
@@ -53,25 +54,41 @@ std::string slopeText(double v) {
     return text;
 }
 
-std::string formatDesign(const DesignResult& r, const DesignOptions& options, const Scenario& scenario) {
+std::string formatDesign(const DesignResult& r, const DesignOptions& options, const Scenario& scenario,
+                         const std::vector<Robustness>& robustness) {
     double nearM = HUGE_VAL, farM = 0;
     for (double d : r.chosenProfile.distanceM) nearM = std::min(nearM, d), farM = std::max(farM, d);
     std::string out = "Design along the audience line: " + std::to_string(r.seats) + " seats every " +
-                      fixed(kDesignSeatSpacingM, 1) + " m, " + fixed(nearM, 1) + " to " + fixed(farM, 1) +
-                      " m from the array position; band-averaged coherent sums.\n";
-    out += "Target: " + fixed(options.slopeDbPerDoubling, 1) +
+                      fixed(options.seatSpacingM, 2) + " m, " + fixed(nearM, 1) + " to " + fixed(farM, 1) +
+                      " m from the array position";
+    if (scenario.audienceWidthM > 0) out += ", on the centre line and both edges of a " + fixed(scenario.audienceWidthM, 1) + " m wide audience";
+    out += "; band-averaged coherent sums";
+    if (options.robust) {
+        out += ",\neach seat's level the energy mean over the nominal scene and the line " + fixed(kPerturbLineM, 2) +
+               " m up, down, nearer and farther,\nthe tilt " + fixed(kPerturbTiltDeg, 1) + " deg up and down, and the speed of sound " +
+               fixed(100 * kPerturbSpeedOfSound, 0) + " % up and down";
+    }
+    out += ".\nTarget: " + fixed(options.slopeDbPerDoubling, 1) +
            " dB per doubling of that distance. Spread: the 90th minus the 10th percentile of the level's\n"
-           "residual against the target. Objective: broadband spread + mean + worst band spread, bands " + rangeLabel(options.firstBand, options.lastBand) + ".\n\n";
+           "residual against the target. Objective: twice the broadband spread + mean + worst band spread, bands " +
+           rangeLabel(options.firstBand, options.lastBand);
+    if (scenario.avoidLine) out += ",\n+ every dB the loudest point of avoid_line comes within " + fixed(kAvoidBelowAudienceDb, 0) + " dB of the audience's mean";
+    out += ".\n";
+    out += options.freeOrder ? "Order: free (--free-order).\n"
+                             : std::string("Order: progressive, splays never shrinking down the array") +
+                                   (scenario.audienceLine->segments.size() > 1 ? " except at one joint, for the gap in the line" : "") +
+                                   (scenario.kinds.empty() && r.chosen.kinds.empty() ? "" : "; kinds from the narrowest to the widest") + ".\n";
+    out += "\n";
     const std::string designBands = rangeLabel(options.firstBand, options.lastBand);
     const std::string combBands = rangeLabel(kCombFirstBand, kCombLastBand);
-    char line[256];
-    std::snprintf(line, sizeof line, "  %-24s %9s %9s  %-17s  %-17s  %s\n", "", "objective", "broadband",
+    char line[320];
+    std::snprintf(line, sizeof line, "  %-22s %9s %9s  %-17s  %-17s  %s\n", "", "objective", "broadband",
                   designBands.c_str(), combBands.c_str(), "fitted slope");
     out += line;
-    std::snprintf(line, sizeof line, "  %-24s %9s %9s  %8s %8s  %8s %8s  %s\n", "", "dB", "dB(A)", "mean", "worst",
+    std::snprintf(line, sizeof line, "  %-22s %9s %9s  %8s %8s  %8s %8s  %s\n", "", "dB", "dB(A)", "mean", "worst",
                   "mean", "worst", "dB/doubling");
     out += line;
-    const bool withTilt = options.tiltRangeDeg.has_value();
+    const bool withTilt = options.tiltRangeDeg.has_value() || scenario.topAngleDeg.has_value();
     struct Row {
         const char* name;
         const ArrayChoice& choice;
@@ -79,23 +96,52 @@ std::string formatDesign(const DesignResult& r, const DesignOptions& options, co
     };
     const Row rows[] = {{"scenario's own splays", r.scenario, r.scenarioEvenness},
                         {"best uniform splay", r.uniform, r.uniformEvenness},
-                        {"start (equal shares)", r.start, r.startEvenness},
+                        {"PALC2", r.palc, r.palcEvenness},
                         {"chosen", r.chosen, r.chosenEvenness}};
     for (const Row& row : rows) {
+        if (!row.e.valid()) {
+            std::snprintf(line, sizeof line, "  %-22s not measured: the plug-in refused %ld calls and answered NaN at %ld seats\n",
+                          row.name, row.e.refusedCalls, row.e.notANumberSeats);
+            out += line;
+            continue;
+        }
         const auto comb = meanAndWorst(row.e.bandSpreadDb, kCombFirstBand, kCombLastBand);
-        std::snprintf(line, sizeof line, "  %-24s %9.2f %9.2f  %8.2f %8.2f  %8.2f %8.2f  %+.2f\n", row.name,
+        std::snprintf(line, sizeof line, "  %-22s %9.2f %9.2f  %8.2f %8.2f  %8.2f %8.2f  %+.2f\n", row.name,
                       row.e.objectiveDb, row.e.broadbandSpreadDb, row.e.meanBandSpreadDb, row.e.worstBandSpreadDb,
                       comb.first, comb.second, row.e.fittedSlopeDbPerDoubling);
         out += line;
     }
-    out += "\n";
+    if (robustness.size() == std::size(rows)) {
+        out += "\nHow the figures hold: broadband and 1-8 kHz mean spread on a grid four times denser, and their\n"
+               "range with the whole scene moved by each perturbation alone; the largest change from the figure above.\n";
+        for (size_t i = 0; i < robustness.size(); ++i) {
+            const Robustness& b = robustness[i];
+            std::snprintf(line, sizeof line,
+                          "  %-22s denser %5.2f %5.2f   moved %5.2f to %5.2f, %5.2f to %5.2f   largest change %.2f\n",
+                          rows[i].name, b.denseBroadbandDb, b.denseCombMeanDb, b.lowBroadbandDb, b.highBroadbandDb,
+                          b.lowCombMeanDb, b.highCombMeanDb, b.worstShiftDb);
+            out += line;
+        }
+    }
+    if (scenario.avoidLine) {
+        out += "\nSurfaces to avoid: their loudest point against the audience's mean level, dB(A) (aim: -" +
+               fixed(kAvoidBelowAudienceDb, 0) + " or below)\n";
+        for (const Row& row : rows) {
+            std::snprintf(line, sizeof line, "  %-22s %+6.1f\n", row.name, row.e.avoidAboveAudienceDb);
+            out += line;
+        }
+    }
+    out += "\nAngles as the setup dialog shows them:\n";
     for (const Row& row : rows) out += std::string("  ") + row.name + ": " + choiceText(row.choice, withTilt) + "\n";
-    out += "\nSpread per band, dB (scenario / uniform / start / chosen; last, the chosen array's power sum,\n"
+    if (r.reversalJoint > 0) {
+        out += "  The splay shrinks once, at cell " + std::to_string(r.reversalJoint + 1) + ", where the line's gap is.\n";
+    }
+    out += "\nSpread per band, dB (scenario / uniform / PALC2 / chosen; last, the chosen array's power sum,\n"
            "its coverage without the cells' interference):\n";
     for (int b = std::min(options.firstBand, kCombFirstBand); b <= std::max(options.lastBand, kCombLastBand); ++b) {
         std::snprintf(line, sizeof line, "  %9s  %6.2f  %6.2f  %6.2f  %6.2f   %6.2f\n", bandLabel(b).c_str(),
                       r.scenarioEvenness.bandSpreadDb[size_t(b)], r.uniformEvenness.bandSpreadDb[size_t(b)],
-                      r.startEvenness.bandSpreadDb[size_t(b)], r.chosenEvenness.bandSpreadDb[size_t(b)],
+                      r.palcEvenness.bandSpreadDb[size_t(b)], r.chosenEvenness.bandSpreadDb[size_t(b)],
                       r.chosenEvenness.powerBandSpreadDb[size_t(b)]);
         out += line;
     }
@@ -151,7 +197,10 @@ std::vector<ProfileCurve> profileCurves(const DesignResult& result, const Design
                              {"8 kHz", bandIndexOfHz(8000), {214, 39, 40}}};
     std::vector<ProfileCurve> curves;
     const LevelProfile& chosen = result.chosenProfile;
-    ProfileCurve target{"target", {150, 150, 150}, false, 5, chosen.distanceM, {}, chosen.segment};
+    ProfileCurve band{"chosen: perturbed", {184, 200, 232}, false, 1, chosen.distanceM, chosen.broadbandDbA,
+                      chosen.segment, chosen.broadbandLowDbA, chosen.broadbandHighDbA};
+    curves.push_back(band);
+    ProfileCurve target{"target", {150, 150, 150}, false, 5, chosen.distanceM, {}, chosen.segment, {}, {}};
     double offset = 0;
     for (size_t i = 0; i < chosen.distanceM.size(); ++i) {
         offset += chosen.broadbandDbA[i] - options.slopeDbPerDoubling * std::log2(chosen.distanceM[i]);
@@ -159,11 +208,11 @@ std::vector<ProfileCurve> profileCurves(const DesignResult& result, const Design
     offset /= double(std::max<size_t>(chosen.distanceM.size(), 1));
     for (double d : chosen.distanceM) target.levelDb.push_back(offset + options.slopeDbPerDoubling * std::log2(d));
     curves.push_back(target);
-    for (const LevelProfile* profile : {&result.startProfile, &result.chosenProfile}) {
-        const bool start = profile == &result.startProfile;
+    for (const LevelProfile* profile : {&result.palcProfile, &result.chosenProfile}) {
+        const bool palc = profile == &result.palcProfile;
         for (const Series& s : series) {
-            ProfileCurve curve{std::string(start ? "start: " : "chosen: ") + s.label, s.colour, start,
-                               start ? 1 : 2, profile->distanceM, {}, profile->segment};
+            ProfileCurve curve{std::string(palc ? "PALC2: " : "chosen: ") + s.label, s.colour, palc,
+                               palc ? 1 : 2, profile->distanceM, {}, profile->segment, {}, {}};
             for (size_t i = 0; i < profile->distanceM.size(); ++i) {
                 curve.levelDb.push_back(s.band < 0 ? profile->broadbandDbA[i] : profile->bandDb[i][size_t(s.band)]);
             }

@@ -10,7 +10,10 @@
 
 namespace arrayhost {
 
-std::string formatDesign(const DesignResult& result, const DesignOptions& options, const Scenario& scenario);
+// How each row of the report holds (checkRobustness), in the order of the
+// report's rows: scenario, uniform, PALC2, chosen. May be empty.
+std::string formatDesign(const DesignResult& result, const DesignOptions& options, const Scenario& scenario,
+                         const std::vector<Robustness>& robustness = {});
 
 // The scenario text with its `splays` (and `kinds`, and the tilt in
 // `array_angles` when the design chose it) replaced by the choice, and the
@@ -18,9 +21,10 @@ std::string formatDesign(const DesignResult& result, const DesignOptions& option
 std::string designedScenarioText(const std::string& text, const Scenario& scenario, const ArrayChoice& choice,
                                  const std::vector<uint8_t>& blob, bool withTilt = false);
 
-// The broadband level and 1, 2, 4 and 8 kHz along the line, for the start
-// (dashed) and the chosen array (solid), and the target line through the
-// chosen array's mean broadband residual.
+// The broadband level and 1, 2, 4 and 8 kHz along the line, for PALC2
+// (dashed) and the chosen array (solid), the range of the chosen array's
+// broadband level over the perturbations as a band, and the target line
+// through the chosen array's mean broadband residual.
 std::vector<ProfileCurve> profileCurves(const DesignResult& result, const DesignOptions& options);
 
 // Each band of the design's range designed for by itself: the spread it

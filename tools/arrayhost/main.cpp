@@ -28,7 +28,8 @@ constexpr int kBadInput = 1, kPluginFailed = 2, kOutputFailed = 3;
 constexpr const char* kUsage =
     "usage: arrayhost [SCENARIO] [--plugin NAME|PATH] [--out DIR] [--no-images] [--quiet]\n"
     "       arrayhost --design [SCENARIO] [--slope 0|-1.5|-3] [--bands LOW HIGH] [--tilt MIN MAX]\n"
-    "                 [--each-band] [--plugin NAME|PATH] [--out DIR] [--no-images] [--quiet]\n"
+    "                 [--free-order] [--each-band] [--plugin NAME|PATH] [--out DIR] [--no-images]\n"
+    "                 [--quiet]\n"
     "       arrayhost --default-scenario\n"
     "Runs SCENARIO (a text file; without one, the built-in default) through a plug-in\n"
     "the way the host program does, prints a report and writes maps, a side view,\n"
@@ -44,6 +45,9 @@ constexpr const char* kUsage =
     "  --bands LOW HIGH    the bands the design weighs, in Hz (default 500 8000)\n"
     "  --tilt MIN MAX      let the design choose the array's tilt (its second angle,\n"
     "                      degrees, negative down) in 0.5 degree steps within MIN..MAX\n"
+    "  --free-order        splays and kinds in any order down the array (by default\n"
+    "                      the splays never shrink, save at one joint where the line\n"
+    "                      has a gap, and kinds run from the narrowest to the widest)\n"
     "  --each-band         also design for each band alone and report the spread it\n"
     "                      reaches by itself: what these balloons allow at best\n"
     "  --default-scenario  print the built-in scenario and stop\n";
@@ -54,7 +58,7 @@ struct Options {
     double slopeDbPerDoubling = 0;
     int firstBand = kDesignFirstBand, lastBand = kDesignLastBand;
     std::optional<std::pair<double, double>> tiltRangeDeg;
-    bool eachBand = false;
+    bool eachBand = false, freeOrder = false;
 };
 
 std::string fileLabel(const std::string& name) {
@@ -131,10 +135,24 @@ int runDesign(const Options& options, Scenario scenario) {
     designOptions.firstBand = options.firstBand;
     designOptions.lastBand = options.lastBand;
     designOptions.tiltRangeDeg = options.tiltRangeDeg;
+    designOptions.freeOrder = options.freeOrder;
     designOptions.showProgress = options.progress;
     Designer designer(*session, scenario, *model, designOptions);
+    if (!designer.fault().empty()) {
+        std::fprintf(stderr, "arrayhost: %s%s\n", scenario.source.c_str(), (": " + designer.fault()).c_str());
+        return kBadInput;
+    }
     const DesignResult result = designer.run();
-    std::string report = "arrayhost --design: " + scenario.source + "\n\n" + formatDesign(result, designOptions, scenario);
+    // How each row's figures hold on a denser grid and with the scene moved.
+    std::vector<Robustness> robustness;
+    for (const auto& [choice, evenness] :
+         {std::pair{&result.scenario, &result.scenarioEvenness}, std::pair{&result.uniform, &result.uniformEvenness},
+          std::pair{&result.palc, &result.palcEvenness}, std::pair{&result.chosen, &result.chosenEvenness}}) {
+        robustness.push_back(checkRobustness(*session, scenario, *model, designOptions, *choice, *evenness));
+    }
+    session->applyCells(result.chosen.splaysDeg, result.chosen.kinds);
+    std::string report = "arrayhost --design: " + scenario.source + "\n\n" +
+                         formatDesign(result, designOptions, scenario, robustness);
     if (options.eachBand) report += eachBandReport(*session, scenario, *model, designOptions, result);
     std::fputs(report.c_str(), stdout);
 
@@ -151,15 +169,16 @@ int runDesign(const Options& options, Scenario scenario) {
     std::filesystem::create_directories(options.outDir, fsError);
     Output out(options.outDir);
     if (fsError) return out.fail("cannot create " + options.outDir + ": " + fsError.message()), kOutputFailed;
-    out.text(designedScenarioText(text, scenario, result.chosen, blob, options.tiltRangeDeg.has_value()),
+    out.text(designedScenarioText(text, scenario, result.chosen, blob,
+                                  options.tiltRangeDeg.has_value() || scenario.topAngleDeg.has_value()),
              "arrayhost-design.txt");
     if (out.ok()) out.text(std::string(blob.begin(), blob.end()), "arrayhost-design-blob.bin");
     if (out.ok()) out.text(report, "arrayhost-design-report.txt");
     if (out.ok() && options.images) {
         out.png(drawLevelAgainstDistance(profileCurves(result, designOptions),
                                          scenario.plugin + ": level along the audience line",
-                                         "broadband in dB(A), bands in dB; dashed: start (equal shares); grey: target, " +
-                                             slopeText(options.slopeDbPerDoubling) + " dB per doubling"),
+                                         "dB(A) and dB; dashed: PALC2; shaded: chosen, perturbed; grey: target, " +
+                                             slopeText(options.slopeDbPerDoubling) + " dB/doubling"),
                 "arrayhost-design-profile.png");
     }
     if (!out.ok()) return kOutputFailed;
@@ -342,6 +361,8 @@ int main(int argc, char** argv) {
             options.tiltRangeDeg = std::make_pair(lo, hi);
         } else if (arg == "--each-band") {
             options.eachBand = true;
+        } else if (arg == "--free-order") {
+            options.freeOrder = true;
         } else if (arg == "--quiet") {
             options.progress = false;
         } else if (!arg.empty() && arg[0] == '-') {

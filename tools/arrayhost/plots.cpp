@@ -106,7 +106,8 @@ Canvas drawCoverageMap(const CoverageMap& map, int layer, double rangeDb, const 
     const AudiencePlane& plane = map.plane();
     const Frame f(110, 120, kMapImageWidth - 190, kMapImageHeight - 80, plane.xMinM, plane.xMaxM, plane.yMinM,
                   plane.yMaxM);
-    const ColourScale scale(map.loudest(layer).levelDb, rangeDb);
+    const float loudestDb = map.loudest(layer).levelDb;
+    const ColourScale scale(std::isnan(loudestDb) ? 0.0 : double(loudestDb), rangeDb);
 
     // Levels per pixel, then colours with a darker line where a tick is crossed.
     const int w = f.right - f.left, h = f.bottom - f.top;
@@ -121,6 +122,12 @@ Canvas drawCoverageMap(const CoverageMap& map, int layer, double rangeDb, const 
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             const double l = level[size_t(y) * w + x];
+            // Seats whose level is not a number, and the pixels between them
+            // and their neighbours, are flagged in grey, off the scale.
+            if (std::isnan(l)) {
+                c.set(f.left + x, f.top + y, kNotANumberGrey);
+                continue;
+            }
             Rgb colour = scale(l);
             const bool inRange = l > scale.bottomDb();
             const bool crossesRight = x + 1 < w && step(level[size_t(y) * w + x + 1]) != step(l);
@@ -235,8 +242,9 @@ Canvas drawLevelAgainstDistance(const std::vector<ProfileCurve>& curves, const s
         for (size_t i = 0; i < curve.distanceM.size(); ++i) {
             dMin = std::min(dMin, curve.distanceM[i]);
             dMax = std::max(dMax, curve.distanceM[i]);
-            lMin = std::min(lMin, curve.levelDb[i]);
-            lMax = std::max(lMax, curve.levelDb[i]);
+            const bool band = !curve.lowDb.empty();
+            lMin = std::min(lMin, band ? curve.lowDb[i] : curve.levelDb[i]);
+            lMax = std::max(lMax, band ? curve.highDb[i] : curve.levelDb[i]);
         }
     }
     if (!(dMax > dMin)) dMin = 1, dMax = 2;
@@ -276,7 +284,22 @@ Canvas drawLevelAgainstDistance(const std::vector<ProfileCurve>& curves, const s
     c.textUp(left - 22 - widest - h, (top + bottom - Canvas::textWidth(yLabel, kLabelScale)) / 2, yLabel, kInk,
              kLabelScale);
 
+    // Bands first, column by column between their neighbouring points.
     for (const ProfileCurve& curve : curves) {
+        if (curve.lowDb.empty()) continue;
+        for (size_t i = 1; i < curve.distanceM.size(); ++i) {
+            if (!curve.segment.empty() && curve.segment[i] != curve.segment[i - 1]) continue;
+            const double x0 = px(curve.distanceM[i - 1]), x1 = px(curve.distanceM[i]);
+            for (int x = int(std::ceil(std::min(x0, x1))); x <= int(std::floor(std::max(x0, x1))); ++x) {
+                const double t = x1 != x0 ? (x - x0) / (x1 - x0) : 0.0;
+                const double high = py(curve.highDb[i - 1] + t * (curve.highDb[i] - curve.highDb[i - 1]));
+                const double low = py(curve.lowDb[i - 1] + t * (curve.lowDb[i] - curve.lowDb[i - 1]));
+                c.fillRect(x, int(std::floor(high)), x + 1, int(std::ceil(low)) + 1, curve.colour);
+            }
+        }
+    }
+    for (const ProfileCurve& curve : curves) {
+        if (!curve.lowDb.empty()) continue;
         for (size_t i = 1; i < curve.distanceM.size(); ++i) {
             if (!curve.segment.empty() && curve.segment[i] != curve.segment[i - 1]) continue;
             const double x0 = px(curve.distanceM[i - 1]), y0 = py(curve.levelDb[i - 1]);
@@ -289,7 +312,8 @@ Canvas drawLevelAgainstDistance(const std::vector<ProfileCurve>& curves, const s
     int y = top;
     for (const ProfileCurve& curve : curves) {
         const int x = right + 24;
-        if (curve.dashed) c.dashedLine(x, y + h / 2, x + 36, y + h / 2, curve.colour, 5);
+        if (!curve.lowDb.empty()) c.fillRect(x, y, x + 36, y + h, curve.colour);
+        else if (curve.dashed) c.dashedLine(x, y + h / 2, x + 36, y + h / 2, curve.colour, 5);
         else c.line(x, y + h / 2, x + 36, y + h / 2, curve.colour, curve.thickness);
         c.text(x + 44, y, curve.label, kInk, kLabelScale);
         y += h + 10;

@@ -30,6 +30,9 @@ struct MapLabels {
     std::vector<MapMarker> markers;
 };
 
+// Where a map's level is not a number: off the colour scale.
+inline constexpr Rgb kNotANumberGrey{128, 128, 128};
+
 // The layer as a plan view: x to the right, y up, one colour per level, a
 // contour line at every tick of the scale.
 Canvas drawCoverageMap(const CoverageMap& map, int layer, double rangeDb, const MapLabels& labels);
@@ -43,7 +46,9 @@ Canvas drawSideView(const Mesh& mesh, const std::vector<CellPose>& poses, const 
                     const Vec3& arrayAnglesDeg, const std::string& title);
 
 // One line of a level-against-distance plot. Points with different segment
-// numbers are not joined (a gap in the audience, a balcony).
+// numbers are not joined (a gap in the audience, a balcony). A curve with
+// `lowDb` and `highDb` is a band instead: the area between them is filled,
+// under every line.
 struct ProfileCurve {
     std::string label;
     Rgb colour;
@@ -51,6 +56,7 @@ struct ProfileCurve {
     int thickness = 2;
     std::vector<double> distanceM, levelDb;
     std::vector<int> segment;
+    std::vector<double> lowDb, highDb;
 };
 
 // Level against the distance on a logarithmic axis, so that a constant slope

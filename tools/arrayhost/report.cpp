@@ -1,5 +1,6 @@
 #include "tools/arrayhost/report.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 
@@ -16,7 +17,10 @@ std::string format(const char* pattern, ...) {
     return text;
 }
 
-std::string levelText(double db) { return db <= -99.95 ? format("%7s", "<-99.9") : format("%7.1f", db); }
+std::string levelText(double db) {
+    if (std::isnan(db)) return format("%7s", "NaN");
+    return db <= -99.95 ? format("%7s", "<-99.9") : format("%7.1f", db);
+}
 
 const char* sumName(MapSum sum) { return sum == MapSum::Coherent ? "coherent" : "power"; }
 
@@ -89,6 +93,11 @@ std::string formatSeat(const SeatResult& seat, double speedOfSoundMPerS) {
     out += "\n   ms    ";
     for (const CellResponse& r : seat.cells) out += format("%7.2f", 1000.0 * r.pathM / speedOfSoundMPerS);
     out += "\n";
+    bool nan = false;
+    for (const CellResponse& r : seat.cells) {
+        for (float l : r.levelsDb) nan = nan || std::isnan(l);
+    }
+    if (nan) out += "NaN: the plug-in answered levels that are not a number; every sum they enter is NaN too.\n";
     out += "Power sum: 10 log10 of the summed 10^(L/10). Coherent sum: the cells' pressures 10^(L/20) added\n"
            "with phase = reported filter phase - 2 pi f r / c at the band's nominal centre f, where r is each\n"
            "cell's own path (CI_GetCompDistance, row `path m`) and c the speed of sound. CI_GetCompFR reports\n"
@@ -114,6 +123,10 @@ std::string formatCoverage(const CoverageMap& map, const SweepTiming& timing, Ma
         const Vec3 a = p.point(hi.column, hi.row), b = p.point(lo.column, lo.row);
         out += format("  %-10s %6.1f %-5s at (%6.1f, %6.1f)   %6.1f %-5s at (%6.1f, %6.1f)\n", name.c_str(),
                       double(hi.levelDb), unit, a.x, a.y, double(lo.levelDb), unit, b.x, b.y);
+        if (const long nan = map.notANumber(layer); nan > 0) {
+            out += format("  %-10s NaN at %ld seats: the plug-in answered levels that are not a number (grey on "
+                          "the map)\n", "", nan);
+        }
     };
     for (size_t k = 0; k < map.bands().size(); ++k) line(bandLabel(map.bands()[k]), map.bandLayer(k, sum), "dB");
     line("broadband", map.broadbandLayer(sum), "dB(A)");

@@ -172,6 +172,36 @@ private:
         return out;
     }
 
+    // Points `x y z` separated by `;`, segments by `|`.
+    AudienceLine line(const std::string& value) const {
+        AudienceLine line;
+        int points = 0;
+        for (const std::string& segmentText : split(value, '|')) {
+            std::vector<Vec3> segment;
+            for (const std::string& pointText : split(segmentText, ';')) {
+                segment.push_back(vec3(pointText, "x y z of a point in metres"));
+                ++points;
+            }
+            if (segment.size() < 2) {
+                fail("a segment needs at least 2 points, `x y z; x y z`, found " + std::to_string(segment.size()));
+            }
+            for (size_t i = 1; i < segment.size(); ++i) {
+                const Vec3& a = segment[i - 1];
+                const Vec3& b = segment[i];
+                if (a.x == b.x && a.y == b.y && a.z == b.z) {
+                    const size_t number = size_t(points) - segment.size() + i + 1;
+                    fail("point " + std::to_string(number) + " repeats the one before it");
+                }
+            }
+            line.segments.push_back(segment);
+        }
+        if (points < kFewestAudienceLinePoints || points > kMostAudienceLinePoints) {
+            fail("expected " + std::to_string(kFewestAudienceLinePoints) + " to " +
+                 std::to_string(kMostAudienceLinePoints) + " points, found " + std::to_string(points));
+        }
+        return line;
+    }
+
     void assign(const std::string& key, const std::string& value) {
         Scenario& s = scenario_;
         if (key == "plugin") {
@@ -226,33 +256,32 @@ private:
             plane.heightM = v[4];
             s.audience = plane;
         } else if (key == "audience_line") {
-            AudienceLine line;
-            int points = 0;
-            for (const std::string& segmentText : split(value, '|')) {
-                std::vector<Vec3> segment;
-                for (const std::string& pointText : split(segmentText, ';')) {
-                    segment.push_back(vec3(pointText, "x y z of a point in metres"));
-                    ++points;
+            s.audienceLine = line(value);
+        } else if (key == "avoid_line") {
+            s.avoidLine = line(value);
+        } else if (key == "audience_width") {
+            s.audienceWidthM = single(value, "metres");
+            inRange(s.audienceWidthM, 0.0, kMostAudienceWidthM, " m");
+        } else if (key == "lock") {
+            for (const std::string& w : words(value)) {
+                const auto colon = w.find(':');
+                if (colon == std::string::npos) fail("`" + w + "` is not `cell:splay`");
+                const double cell = number(w.substr(0, colon)), splay = number(w.substr(colon + 1));
+                if (cell != std::floor(cell) || cell < 1 || cell > kMaxCells) {
+                    fail("`" + w + "`: the cell is a number from 1 to " + std::to_string(kMaxCells));
                 }
-                if (segment.size() < 2) {
-                    fail("a segment needs at least 2 points, `x y z; x y z`, found " +
-                         std::to_string(segment.size()));
+                for (const auto& [other, ignored] : s.locks) {
+                    if (other == int(cell)) fail("cell " + wholeNumber(cell) + " is locked twice");
                 }
-                for (size_t i = 1; i < segment.size(); ++i) {
-                    const Vec3& a = segment[i - 1];
-                    const Vec3& b = segment[i];
-                    if (a.x == b.x && a.y == b.y && a.z == b.z) {
-                        const size_t number = size_t(points) - segment.size() + i + 1;
-                        fail("point " + std::to_string(number) + " repeats the one before it");
-                    }
-                }
-                line.segments.push_back(segment);
+                if (std::fabs(splay) > 90.0) fail("`" + w + "`: " + formatNumber(splay) + " degrees is outside -90 to 90");
+                s.locks.emplace_back(int(cell), splay);
             }
-            if (points < kFewestAudienceLinePoints || points > kMostAudienceLinePoints) {
-                fail("expected " + std::to_string(kFewestAudienceLinePoints) + " to " +
-                     std::to_string(kMostAudienceLinePoints) + " points, found " + std::to_string(points));
-            }
-            s.audienceLine = line;
+        } else if (key == "max_total_splay") {
+            s.maxTotalSplayDeg = single(value, "degrees");
+            inRange(*s.maxTotalSplayDeg, 0.0, 1440.0, " degrees");
+        } else if (key == "top_angle") {
+            s.topAngleDeg = single(value, "degrees");
+            inRange(*s.topAngleDeg, -90.0, 90.0, " degrees");
         } else if (key == "resolution") {
             resolutionM_ = single(value, "grid step in metres");
             if (!(resolutionM_ > 0)) fail("the grid step must be above 0 m");
@@ -313,22 +342,27 @@ private:
                                 std::to_string(kMaxCells) + " cells");
         }
         if (!s.seatM && !s.audience) failAt("seat", "missing: give a seat, an audience plane, or both");
-        if (s.audienceLine) {
-            // The array's vertical plane holds its position and its horizontal
-            // aim, (sin a, -cos a, 0) for a first angle a about z.
-            const double a = s.arrayAnglesDeg.x * 3.14159265358979323846 / 180.0;
-            const double nx = std::cos(a), ny = std::sin(a);
+        // The array's vertical plane holds its position and its horizontal
+        // aim, (sin a, -cos a, 0) for a first angle a about z.
+        const double a = s.arrayAnglesDeg.x * 3.14159265358979323846 / 180.0;
+        const double nx = std::cos(a), ny = std::sin(a);
+        for (const auto& [key, given] :
+             {std::pair{"audience_line", &s.audienceLine}, std::pair{"avoid_line", &s.avoidLine}}) {
+            if (!*given) continue;
             int point = 0;
-            for (const auto& segment : s.audienceLine->segments) {
+            for (const auto& segment : (*given)->segments) {
                 for (const Vec3& p : segment) {
                     ++point;
                     const double offM = (p.x - s.arrayPositionM.x) * nx + (p.y - s.arrayPositionM.y) * ny;
                     if (std::fabs(offM) > kAudienceLinePlaneToleranceM) {
-                        failAt("audience_line", "point " + std::to_string(point) + " lies " + formatNumber(offM) +
-                                                    " m off the array's vertical plane");
+                        failAt(key, "point " + std::to_string(point) + " lies " + formatNumber(offM) +
+                                        " m off the array's vertical plane");
                     }
                 }
             }
+        }
+        for (const auto& [cell, splay] : s.locks) {
+            if (cell > cells_) failAt("lock", "cell " + std::to_string(cell) + " is past the last cell, " + std::to_string(cells_));
         }
         if (s.keyLines.count("resolution") != 0 && !s.audience) {
             failAt("resolution", "given without an audience plane");

@@ -50,6 +50,7 @@ struct AudienceLine {
 inline constexpr int kFewestAudienceLinePoints = 2, kMostAudienceLinePoints = 16;
 // How far a point may lie off the array's vertical plane.
 inline constexpr double kAudienceLinePlaneToleranceM = 0.05;
+inline constexpr double kMostAudienceWidthM = 200.0;
 
 struct Filter {
     BandValues gainsDb{};
@@ -72,6 +73,15 @@ struct Scenario {
     std::optional<Vec3> seatM;
     std::optional<AudiencePlane> audience;
     std::optional<AudienceLine> audienceLine;
+    // For --design only: how wide the audience is across the centre line
+    // (seats at both edges count too), surfaces in the array's vertical
+    // plane to keep quiet, cells held at a splay, the most the splays may add
+    // up to, and the aim of the top cell.
+    double audienceWidthM = 0;
+    std::optional<AudienceLine> avoidLine;
+    std::vector<std::pair<int, double>> locks;  // cell (1-based), splay
+    std::optional<double> maxTotalSplayDeg;
+    std::optional<double> topAngleDeg;
     std::vector<int> mapBands;   // band indices drawn as maps besides the broadband one
     MapSum mapSum = MapSum::Coherent;
     CoherentMode coherentSum = CoherentMode::BandAverage;

@@ -26,7 +26,7 @@ std::string labelOf(int32_t(PLUGIN_CALL* getLabel)(int32_t, char*), int index) {
 
 }  // namespace
 
-std::unique_ptr<Session> Session::open(const std::string& plugin, std::string& error) {
+std::unique_ptr<Session> Session::open(const std::string& plugin, std::string& error, const ExportWrapper& wrap) {
     const std::string path = host::findProduct(plugin) != nullptr ? host::pluginPath(plugin) : plugin;
     auto library = host::PluginLibrary::open(path, error);
     if (!library) return nullptr;
@@ -38,6 +38,7 @@ std::unique_ptr<Session> Session::open(const std::string& plugin, std::string& e
         error = path + " lacks exports the host calls: " + missing;
         return nullptr;
     }
+    if (wrap) wrap(*library);
     return std::unique_ptr<Session>(new Session(std::move(library)));
 }
 

@@ -4,6 +4,7 @@
 // response; and the cabinet mesh for drawing.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,8 +45,12 @@ struct Mesh {
 class Session {
 public:
     // `plugin` is a deliverable name (the library beside this program) or a
-    // path. Refuses a library that lacks an export the host calls.
-    static std::unique_ptr<Session> open(const std::string& plugin, std::string& error);
+    // path. Refuses a library that lacks an export the host calls. `wrap`, if
+    // given, may replace resolved exports with its own (tests hand the host
+    // a plug-in's faults that way).
+    using ExportWrapper = std::function<void(host::ExportTable&)>;
+    static std::unique_ptr<Session> open(const std::string& plugin, std::string& error,
+                                         const ExportWrapper& wrap = {});
     ~Session();
 
     const std::string& libraryPath() const { return library_->path(); }

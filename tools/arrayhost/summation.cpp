@@ -10,12 +10,15 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kLog2Of10 = 3.32192809488736234787;
 constexpr double kLn2 = 0.69314718055994530942;
+constexpr double kTurnsPerDegree = 1.0 / 360.0;
 // exp(level * k) is 10^(level / 10), for the scalar A-weighting.
 constexpr double kPowerPerDb = 0.23025850929940458;  // ln(10) / 10
 
 // Sixteen bytes of lanes at a time: SSE2 on both the native and the 32-bit
-// Windows builds, whatever the compiler has elsewhere. The sums run per band,
-// a cell's 21 bands filling six vectors of floats or eleven of doubles.
+// Windows builds, whatever the compiler has elsewhere (the band average on
+// x86-64 Linux also in 32 bytes for AVX2). The sums run per band, a cell's 21
+// bands filling six vectors of four floats (three of eight) or eleven of
+// doubles.
 //
 // The band average sums in single precision, four bands at a time: over
 // 420 000 random band sums (1 to 16 cells of 40 to 110 dB, sums above 40 dB)
@@ -23,14 +26,29 @@ constexpr double kPowerPerDb = 0.23025850929940458;  // ln(10) / 10
 // centre-only sum shows a pure tone's nulls, which may be deeper than single
 // precision resolves, so it sums in double (within 1e-8 dB). Either way the phases are first reduced
 // to a fraction of a turn in double: a path of 100 m is 3000 turns at 10 kHz.
+// Where the band average is compiled for AVX2 as well (x86-64 Linux, see
+// bandAverageSum), a vector holds eight floats; elsewhere four, the SSE2
+// register.
+#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__)
+#define BAND_AVERAGE_CLONES __attribute__((target_clones("avx2", "default")))
+constexpr int kFloatLaneBytes = 32;
+#else
+#define BAND_AVERAGE_CLONES
+constexpr int kFloatLaneBytes = 16;
+#endif
+
+// The helpers and the sum are inlined into each compiled copy of the band
+// average below, so that each copy runs them with its own instructions.
+#define ALWAYS_INLINE __attribute__((always_inline)) inline
+
 template <typename Scalar>
 struct Precision;
 
 template <>
 struct Precision<float> {
-    typedef float Lanes __attribute__((vector_size(16)));
-    typedef int32_t Bits __attribute__((vector_size(16)));
-    static constexpr int kLanes = 4;
+    typedef float Lanes __attribute__((vector_size(kFloatLaneBytes)));
+    typedef int32_t Bits __attribute__((vector_size(kFloatLaneBytes)));
+    static constexpr int kLanes = kFloatLaneBytes / 4;
     // Adding and subtracting 1.5 2^23 rounds to an integer without a
     // conversion; the exponent field and its bias; Taylor terms of e^x for
     // |x| <= ln 2 / 2, of cos x and of sin(x)/x for |x| <= pi/2, each with
@@ -85,17 +103,17 @@ struct Vectorised {
     static constexpr auto kCos = seriesOf<Scalar, P::kCosTerms>(0, 2, true);
     static constexpr auto kSinOverX = seriesOf<Scalar, P::kSinTerms>(1, 2, true);
 
-    static Lanes broadcast(Scalar v) { return Lanes{} + v; }
-    static Lanes load(const Scalar* p) {
+    ALWAYS_INLINE static Lanes broadcast(Scalar v) { return Lanes{} + v; }
+    ALWAYS_INLINE static Lanes load(const Scalar* p) {
         Lanes v;
         for (int i = 0; i < kLanes; ++i) v[i] = p[i];
         return v;
     }
-    static Lanes select(Bits mask, Lanes yes, Lanes no) {
+    ALWAYS_INLINE static Lanes select(Bits mask, Lanes yes, Lanes no) {
         return (Lanes)(((Bits)yes & mask) | ((Bits)no & ~mask));
     }
     template <int Terms>
-    static Lanes horner(const Series<Scalar, Terms>& s, Lanes x) {
+    ALWAYS_INLINE static Lanes horner(const Series<Scalar, Terms>& s, Lanes x) {
         Lanes p = broadcast(s.c[0]);
         for (int i = 1; i < Terms; ++i) p = p * x + s.c[i];
         return p;
@@ -104,7 +122,7 @@ struct Vectorised {
     // 2^y: 2^n from the exponent bits, 2^f = e^(f ln 2) for |f| <= 1/2.
     // Far below any level a plug-in reports (-750 dB in single precision)
     // it gives the smallest normal number rather than zero.
-    static Lanes exp2(Lanes y) {
+    ALWAYS_INLINE static Lanes exp2(Lanes y) {
         const Scalar lowest = Scalar(1 - P::kExponentBias), highest = Scalar(P::kExponentBias);
         y = select(y < lowest, broadcast(lowest), y);
         y = select(y > highest, broadcast(highest), y);
@@ -118,19 +136,20 @@ struct Vectorised {
 
     // cos and sin of 2 pi t for |t| <= 1/2: both of the half angle, within
     // +-pi/2 where the series converge fast, then doubled.
-    static void cosSinOfTurns(Lanes t, Lanes& cosOut, Lanes& sinOut) {
+    ALWAYS_INLINE static void cosSinOfTurns(Lanes t, Lanes& cosOut, Lanes& sinOut) {
         const Lanes h = t * Scalar(kPi), h2 = h * h;
         const Lanes s = horner(kSinOverX, h2) * h, c = horner(kCos, h2);
         cosOut = c * c - s * s;
         sinOut = Scalar(2) * s * c;
     }
 
-    static SeatLevels sum(const CellResponse* cells, int count, int frequencies, const BandValues& firstCyclesPerMetre,
+    static SeatEnergies sum(const CellResponse* cells, int count, int frequencies, const BandValues& firstCyclesPerMetre,
                           const BandValues& stepCyclesPerMetre, const BandValues& aWeightingPower);
 };
 
+
 template <typename Scalar>
-SeatLevels Vectorised<Scalar>::sum(const CellResponse* cells, int count, int frequencies,
+ALWAYS_INLINE SeatEnergies Vectorised<Scalar>::sum(const CellResponse* cells, int count, int frequencies,
                                    const BandValues& firstCyclesPerMetre, const BandValues& stepCyclesPerMetre,
                                    const BandValues& aWeightingPower) {
     using Padded = Scalar[kPaddedBands];
@@ -152,7 +171,7 @@ SeatLevels Vectorised<Scalar>::sum(const CellResponse* cells, int count, int fre
         for (int band = 0; band < kBandCount; ++band) {
             level[band] = cell.levelsDb[size_t(band)];
             const double travelled = fractionOfTurn(firstCyclesPerMetre[size_t(band)] * pathM);
-            firstTurns[band] = Scalar(fractionOfTurn(cell.phasesDeg[size_t(band)] / 360.0 - travelled));
+            firstTurns[band] = Scalar(fractionOfTurn(cell.phasesDeg[size_t(band)] * kTurnsPerDegree - travelled));
             stepTurns[band] = Scalar(-fractionOfTurn(stepCyclesPerMetre[size_t(band)] * pathM));
         }
         Lanes zr[kChunks], zi[kChunks], wr[kChunks], wi[kChunks];
@@ -178,8 +197,7 @@ SeatLevels Vectorised<Scalar>::sum(const CellResponse* cells, int count, int fre
             }
         }
     }
-    SeatLevels out;
-    double powerA = 0, coherentA = 0;
+    SeatEnergies out;
     for (int q = 0; q < kChunks; ++q) {
         for (int lane = 0; lane < kLanes && q * kLanes + lane < kBandCount; ++lane) {
             double energy = 0;
@@ -188,20 +206,30 @@ SeatLevels Vectorised<Scalar>::sum(const CellResponse* cells, int count, int fre
             }
             energy /= frequencies;
             const size_t band = size_t(q * kLanes + lane);
-            out.powerDb[band] = powerToDb(power[q][lane]);
-            out.coherentDb[band] = powerToDb(energy);
-            powerA += aWeightingPower[band] * power[q][lane];
-            coherentA += aWeightingPower[band] * energy;
+            out.power[band] = power[q][lane];
+            out.coherent[band] = energy;
+            out.powerA += aWeightingPower[band] * power[q][lane];
+            out.coherentA += aWeightingPower[band] * energy;
         }
     }
-    out.powerDbA = powerToDb(powerA);
-    out.coherentDbA = powerToDb(coherentA);
     return out;
+}
+
+// The band average in single precision. On x86-64 Linux it is compiled
+// twice, eight bands to a vector: for AVX2, one instruction per vector, and
+// for the baseline, two SSE2 instructions; the loader picks the one the
+// processor runs.
+BAND_AVERAGE_CLONES SeatEnergies bandAverageSum(const CellResponse* cells, int count, int frequencies, const BandValues& firstCyclesPerMetre,
+                            const BandValues& stepCyclesPerMetre, const BandValues& aWeightingPower) {
+    return Vectorised<float>::sum(cells, count, frequencies, firstCyclesPerMetre, stepCyclesPerMetre, aWeightingPower);
 }
 
 }  // namespace
 
-double powerToDb(double power) { return power > 0 ? 10.0 * std::log10(power) : kSilenceDb; }
+double powerToDb(double power) {
+    if (std::isnan(power)) return power;  // a level that is not a number stays one
+    return power > 0 ? 10.0 * std::log10(power) : kSilenceDb;
+}
 
 std::array<double, kBandAverageFrequencies> bandAverageFrequenciesHz(int band) {
     constexpr double kReferenceHz = 1000.0;
@@ -232,12 +260,24 @@ CoherentSum::CoherentSum(double speedOfSoundMPerS, CoherentMode mode)
     }
 }
 
-SeatLevels CoherentSum::both(const CellResponse* cells, int count) const {
+SeatLevels levelsOf(const SeatEnergies& e) {
+    SeatLevels out;
+    for (size_t band = 0; band < size_t(kBandCount); ++band) {
+        out.powerDb[band] = powerToDb(e.power[band]);
+        out.coherentDb[band] = powerToDb(e.coherent[band]);
+    }
+    out.powerDbA = powerToDb(e.powerA);
+    out.coherentDbA = powerToDb(e.coherentA);
+    return out;
+}
+
+SeatLevels CoherentSum::both(const CellResponse* cells, int count) const { return levelsOf(energies(cells, count)); }
+
+SeatEnergies CoherentSum::energies(const CellResponse* cells, int count) const {
     if (frequencies_ == 1) {
         return Vectorised<double>::sum(cells, count, 1, firstCyclesPerMetre_, stepCyclesPerMetre_, aWeightingPower_);
     }
-    return Vectorised<float>::sum(cells, count, frequencies_, firstCyclesPerMetre_, stepCyclesPerMetre_,
-                                  aWeightingPower_);
+    return bandAverageSum(cells, count, frequencies_, firstCyclesPerMetre_, stepCyclesPerMetre_, aWeightingPower_);
 }
 
 BandValues CoherentSum::operator()(const CellResponse* cells, int count) const {

@@ -99,6 +99,34 @@ TEST(CoverageMap, FindsTheLoudestAndQuietestSeat) {
     EXPECT_DOUBLE_EQ(map.plane().point(lo.column, lo.row).y, 0);
 }
 
+// Seats whose level is NaN are counted and drawn grey, and the extremes are
+// those of the other seats, not NaN nor -300 dB.
+TEST(CoverageMap, NaNSeatsAreCountedSkippedAndDrawnGrey) {
+    CoverageMap map = coneMap(-10, -30, 100);
+    map.at(0, 0, 0) = std::nanf("");
+    map.at(0, 5, 7) = std::nanf("");
+    EXPECT_EQ(map.notANumber(0), 2);
+    EXPECT_EQ(map.notANumber(1), 0);
+    EXPECT_FLOAT_EQ(map.loudest(0).levelDb, 100);
+    EXPECT_FALSE(std::isnan(map.quietest(0).levelDb));
+    EXPECT_NE(map.quietest(0).column, 0);
+    auto greyPixels = [](const Canvas& c) {
+        int count = 0;
+        for (int y = 0; y < c.height(); ++y) {
+            for (int x = 0; x < c.width(); ++x) count += c.at(x, y) == kNotANumberGrey;
+        }
+        return count;
+    };
+    EXPECT_GT(greyPixels(drawCoverageMap(map, 0, 30, MapLabels{"t", "s", "dB", {}})), 0);
+    EXPECT_EQ(greyPixels(drawCoverageMap(map, 1, 30, MapLabels{"t", "s", "dB", {}})), 0);
+    CoverageMap empty(plane(0, 0, 1, 1, 0.5), {});
+    for (int r = 0; r < empty.plane().rows(); ++r) {
+        for (int col = 0; col < empty.plane().columns(); ++col) empty.at(0, col, r) = std::nanf("");
+    }
+    EXPECT_TRUE(std::isnan(empty.loudest(0).levelDb));
+    drawCoverageMap(empty, 0, 30, MapLabels{"t", "s", "dB", {}});  // draws, all grey
+}
+
 TEST(CoverageMap, CsvHasAHeaderAndOneLinePerSeat) {
     CoverageMap map(plane(-1, -2, 1, 0, 1), {10});
     map.at(map.broadbandLayer(MapSum::Power), 2, 1) = 87.25f;

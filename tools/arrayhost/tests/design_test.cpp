@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <limits>
 #include <string>
 
 #include "tools/arrayhost/design.h"
@@ -20,12 +22,32 @@ Scenario scenarioOf(const std::string& text) {
     return s ? *s : Scenario{};
 }
 
+std::unique_ptr<Session> sessionFor(const Scenario& scenario, const Session::ExportWrapper& wrap = {}) {
+    std::string error;
+    auto session = Session::open(scenario.plugin, error, wrap);
+    EXPECT_TRUE(session && session->setUp(scenario, error)) << error;
+    return session;
+}
+
+DesignOptions quiet() {
+    DesignOptions options;
+    options.showProgress = false;
+    return options;
+}
+
+// Splays that shrink down the array between cells 2 and N.
+int shrinkingJoints(const std::vector<double>& splays) {
+    int count = 0;
+    for (size_t i = 2; i < splays.size(); ++i) count += splays[i] < splays[i - 1];
+    return count;
+}
+
 }  // namespace
 
 TEST(Design, SeatsEveryHalfMetreAlongEachSegmentWithItsEnds) {
     AudienceLine line;
     line.segments = {{{0, -2, 1}, {0, -3.2, 1}, {0, -4, 2}}, {{0, -10, 3}, {0, -11, 3}}};
-    const auto seats = seatsAlong(line);
+    const auto seats = seatsAlong(line, 0.5);
     // 2.48 m of the first segment: 0, 0.5 ... 2.0 and its end; 1 m: 3 seats.
     ASSERT_EQ(seats.size(), 9u);
     EXPECT_DOUBLE_EQ(seats[2].y, -3.0);
@@ -46,8 +68,20 @@ TEST(Design, DialogValuesStayWithinTheRulesAndReachBothLimits) {
             EXPECT_EQ(values.back(), double(rule.highDeg)) << name << " cell " << n;
             EXPECT_NE(std::find(values.begin(), values.end(), 0.0), values.end());
             EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+            // Twins that the dialog shows as one text are one value.
+            for (size_t i = 1; i < values.size(); ++i) {
+                EXPECT_GT(values[i] - values[i - 1], kTwinSplayDeg) << name << " cell " << n;
+                EXPECT_NE(dialogAngleText(values[i]), dialogAngleText(values[i - 1])) << name << " cell " << n;
+            }
         }
     }
+    // The four-inch product steps by 1.666 or 1.668 depending on the
+    // direction: seven values from 0 to 10, shown as the dialog shows them.
+    const auto ktr4 = allowedSplaysDeg(*modelOf("ktr4"), 2);
+    ASSERT_EQ(ktr4.size(), 7u);
+    std::string texts;
+    for (double v : ktr4) texts += dialogAngleText(v) + " ";
+    EXPECT_EQ(texts, "0.0 1.7 3.3 5.0 6.7 8.3 10.0 ");
     EXPECT_EQ(modelOf("./elsewhere/ktr4.so"), nullptr);
 }
 
@@ -70,7 +104,7 @@ TEST(Design, ChoosesDialogValuesBeatsItsBaselinesAndRepeatsItself) {
         const models::ModelDefinition& model = *modelOf(scenario.plugin);
         DesignOptions options;
         options.showProgress = false;
-        options.kickResponseBudget = 2e5;  // a few kicks, quickly
+        options.kickResponseBudget = 2e6;  // a few kicks, quickly
         const DesignResult first = Designer(*session, scenario, model, options).run();
         for (int n = 1; n <= scenario.cellCount(); ++n) {
             const auto allowed = allowedSplaysDeg(model, n);
@@ -84,6 +118,10 @@ TEST(Design, ChoosesDialogValuesBeatsItsBaselinesAndRepeatsItself) {
         }
         EXPECT_LE(first.chosenEvenness.objectiveDb, first.startEvenness.objectiveDb) << scenario.plugin;
         EXPECT_LE(first.chosenEvenness.objectiveDb, first.uniformEvenness.objectiveDb) << scenario.plugin;
+        EXPECT_LE(first.chosenEvenness.objectiveDb, first.palcEvenness.objectiveDb) << scenario.plugin;
+        // Progressive: the splays never shrink, save once where the line has a gap.
+        EXPECT_LE(shrinkingJoints(first.chosen.splaysDeg), scenario.audienceLine->segments.size() > 1 ? 1 : 0)
+            << scenario.plugin;
         // The reported figure is that of the chosen array, measured afresh.
         Designer again(*session, scenario, model, options);
         EXPECT_DOUBLE_EQ(again.evaluate(first.chosen).objectiveDb, first.chosenEvenness.objectiveDb);
@@ -118,23 +156,23 @@ TEST(Design, FollowsASlopedTargetAndWritesBackTheTiltItChose) {
     DesignOptions options;
     options.showProgress = false;
     options.kickResponseBudget = 0;  // the first descent alone
-    options.slopeDbPerDoubling = -3;
-    Designer slopedDesigner(*session, defaults, *modelOf(defaults.plugin), options);
-    const DesignResult sloped = slopedDesigner.run();
-    EXPECT_NEAR(sloped.chosenEvenness.fittedSlopeDbPerDoubling, -3, 0.5);
-    EXPECT_GT(std::fabs(sloped.uniformEvenness.fittedSlopeDbPerDoubling + 3),
-              std::fabs(sloped.chosenEvenness.fittedSlopeDbPerDoubling + 3));
-    // The slope of the levels themselves, fitted here from the seats'
-    // broadband levels and distances, not as the designer reports it.
-    LevelProfile profile;
-    slopedDesigner.evaluate(sloped.chosen, &profile);
-    double sx = 0, sy = 0, sxx = 0, sxy = 0;
-    const double n = double(profile.distanceM.size());
-    for (size_t i = 0; i < profile.distanceM.size(); ++i) {
-        const double x = std::log2(profile.distanceM[i]), y = profile.broadbandDbA[i];
-        sx += x, sy += y, sxx += x * x, sxy += x * y;
+    for (double slope : {-1.5, -3.0}) {
+        options.slopeDbPerDoubling = slope;
+        Designer slopedDesigner(*session, defaults, *modelOf(defaults.plugin), options);
+        const DesignResult sloped = slopedDesigner.run();
+        EXPECT_NEAR(sloped.chosenEvenness.fittedSlopeDbPerDoubling, slope, 0.5);
+        // The slope of the levels themselves, fitted here from the seats'
+        // broadband levels and distances, not as the designer reports it.
+        LevelProfile profile;
+        slopedDesigner.evaluate(sloped.chosen, &profile);
+        double sx = 0, sy = 0, sxx = 0, sxy = 0;
+        const double n = double(profile.distanceM.size());
+        for (size_t i = 0; i < profile.distanceM.size(); ++i) {
+            const double x = std::log2(profile.distanceM[i]), y = profile.broadbandDbA[i];
+            sx += x, sy += y, sxx += x * x, sxy += x * y;
+        }
+        EXPECT_NEAR((n * sxy - sx * sy) / (n * sxx - sx * sx), slope, 0.5);
     }
-    EXPECT_NEAR((n * sxy - sx * sy) / (n * sxx - sx * sx), -3, 0.5);
 
     const std::string text = "plugin = qspan\ncells = 5\nsplays = 0 0 0 0 0\nkinds = QSB QSB QSB QSB QSB\n"
                              "array_position = 0 0 9\narray_angles = 0 -1 0\nseat = 0 -10 1.2\n"
@@ -161,4 +199,224 @@ TEST(Design, FollowsASlopedTargetAndWritesBackTheTiltItChose) {
 TEST(HostText, ANullPointerReadsAsAMarker) {
     EXPECT_EQ(host::textFromPlugin(nullptr), host::kNullText);
     EXPECT_EQ(host::textFromPlugin("caf\xe9"), "caf\xc3\xa9");
+}
+
+// On a small array every progressive choice can be measured: the search
+// must find the best of them.
+TEST(Design, SearchFindsTheBestProgressiveArrayOfASmallArray) {
+    const Scenario scenario = scenarioOf("plugin = ktr4\ncells = 6\narray_position = 0 0 7\narray_angles = 0 -6 0\n"
+                                         "seat = 0 -10 1.2\naudience_line = 0 -3 1.2; 0 -16 1.2\n");
+    auto session = sessionFor(scenario);
+    ASSERT_TRUE(session);
+    const models::ModelDefinition& model = *modelOf("ktr4");
+    Designer designer(*session, scenario, model, quiet());
+    const DesignResult result = designer.run();
+    const auto values = allowedSplaysDeg(model, 2);
+    double best = HUGE_VAL;
+    ArrayChoice trial{std::vector<double>(6, 0.0), {}, scenario.arrayAnglesDeg.y};
+    std::function<void(size_t, size_t)> every = [&](size_t cell, size_t from) {
+        if (cell == trial.splaysDeg.size()) {
+            best = std::min(best, designer.evaluate(trial).objectiveDb);
+            return;
+        }
+        for (size_t v = from; v < values.size(); ++v) {
+            trial.splaysDeg[cell] = values[v];
+            every(cell + 1, v);
+        }
+    };
+    every(1, 0);
+    EXPECT_LE(result.chosenEvenness.objectiveDb, best + 1e-9);
+    EXPECT_EQ(shrinkingJoints(result.chosen.splaysDeg), 0);
+}
+
+// Locked cells keep their splay, the splays add up to no more than the
+// limit, a top angle fixes the top cell's aim; values a dialog cannot show
+// are refused with the nearest it can.
+TEST(Design, RiggingLocksTotalAndTopAngleAreKept) {
+    const std::string base = "plugin = ktr4\ncells = 8\narray_position = 0 0 9\narray_angles = 0 -4 0\n"
+                             "seat = 0 -10 1.2\naudience_line = 0 -3 1.2; 0 -30 1.2\n";
+    DesignOptions options = quiet();
+    options.kickResponseBudget = 2e6;
+    {
+        const Scenario scenario = scenarioOf(base + "lock = 3:3.3 6:5\nmax_total_splay = 30\ntop_angle = -7\n");
+        auto session = sessionFor(scenario);
+        Designer designer(*session, scenario, *modelOf("ktr4"), options);
+        ASSERT_EQ(designer.fault(), "");
+        const DesignResult r = designer.run();
+        for (const ArrayChoice* c : {&r.chosen, &r.palc, &r.uniform}) {
+            EXPECT_EQ(dialogAngleText(c->splaysDeg[2]), "3.3");
+            EXPECT_EQ(c->splaysDeg[5], 5.0);
+            double total = 0;
+            for (size_t i = 1; i < c->splaysDeg.size(); ++i) total += c->splaysDeg[i];
+            EXPECT_LE(total, 30 + 1e-9);
+            EXPECT_EQ(c->tiltDeg, -7);
+            EXPECT_TRUE(designer.meetsRigging(*c));
+        }
+        EXPECT_EQ(shrinkingJoints(r.chosen.splaysDeg), 0);
+        const std::string report = formatDesign(r, options, scenario);
+        EXPECT_NE(report.find("chosen: splays 0.0"), std::string::npos) << report;
+        EXPECT_EQ(report.find("1.66"), std::string::npos) << report;
+    }
+    // In the product whose first splay tilts cell 1, the top angle sets it.
+    {
+        const Scenario scenario = scenarioOf("plugin = ktr2\ncells = 5\narray_position = 0 0 7\nseat = 0 -10 1.2\n"
+                                             "audience_line = 0 -3 1.2; 0 -18 1.2\ntop_angle = -1.3\n");
+        auto session = sessionFor(scenario);
+        Designer designer(*session, scenario, *modelOf("ktr2"), options);
+        ASSERT_EQ(designer.fault(), "");
+        EXPECT_DOUBLE_EQ(designer.run().chosen.splaysDeg[0], double(1.3f));
+    }
+    const struct {
+        const char* extra;
+        const char* fault;
+    } refused[] = {{"lock = 2:2.5\n", "lock: cell 2 cannot be set to 2.5 degrees"},
+                   {"lock = 2:5 3:5\nmax_total_splay = 9\n", "max_total_splay: 9.0 degrees cannot be met"},
+                   // Cells 4 to 8 may not splay less than cell 3: 30 degrees at least.
+                   {"lock = 3:5\nmax_total_splay = 29\n", "the cells below a locked one may not splay less"}};
+    for (const auto& r : refused) {
+        const Scenario scenario = scenarioOf(base + r.extra);
+        auto session = sessionFor(scenario);
+        const Designer designer(*session, scenario, *modelOf("ktr4"), options);
+        EXPECT_NE(designer.fault().find(r.fault), std::string::npos) << designer.fault();
+    }
+    const Scenario top = scenarioOf(base + "top_angle = -7\n");
+    auto session = sessionFor(top);
+    DesignOptions tilting = options;
+    tilting.tiltRangeDeg = std::make_pair(-10.0, 0.0);
+    EXPECT_NE(Designer(*session, top, *modelOf("ktr4"), tilting).fault(), "");
+}
+
+// Kinds run from the narrowest to the widest down the array; with an
+// audience width the seats at its edges count, and the wide kinds go where
+// the seats are near and far off the centre line.
+TEST(Design, KindsRunFromTheNarrowestToTheWidest) {
+    const std::string text = "plugin = qspan\ncells = 6\nkinds = QSC QSA QSB QSA QSC QSA\narray_position = 0 0 7\n"
+                             "array_angles = 0 -6 0\nseat = 0 -10 1.2\naudience_line = 0 -3 1.2; 0 -20 1.2\n"
+                             "audience_width = 14\n";
+    const Scenario scenario = scenarioOf(text);
+    auto session = sessionFor(scenario);
+    const models::ModelDefinition& model = *modelOf("qspan");
+    const std::vector<int> order = kindsNarrowToWide(model);
+    ASSERT_EQ(order.size(), 3u);
+    std::vector<int> rank(3);
+    for (int r = 0; r < 3; ++r) rank[size_t(order[size_t(r)])] = r;
+    DesignOptions options = quiet();
+    options.kickResponseBudget = 2e6;
+    Designer designer(*session, scenario, model, options);
+    const DesignResult r = designer.run();
+    for (size_t i = 1; i < r.chosen.kinds.size(); ++i) {
+        EXPECT_LE(rank[size_t(r.chosen.kinds[i - 1])], rank[size_t(r.chosen.kinds[i])]) << i;
+    }
+    // The scenario's own order breaks the rule, which --free-order lifts.
+    EXPECT_FALSE(designer.meetsRigging(r.scenario));
+    options.freeOrder = true;
+    EXPECT_TRUE(Designer(*session, scenario, model, options).meetsRigging(r.scenario));
+    // The seats at the edges make the figure: the centre line alone is more even.
+    const Scenario narrow = scenarioOf(text + "# no width\n");
+    Scenario centreOnly = narrow;
+    centreOnly.audienceWidthM = 0;
+    EXPECT_GT(r.chosenEvenness.broadbandSpreadDb,
+              Designer(*session, centreOnly, model, quiet()).evaluate(r.chosen).broadbandSpreadDb);
+}
+
+namespace {
+
+// A plug-in that refuses or answers NaN on request, around the real one.
+host::ExportTable gReal;
+enum class Answer { AsIs, RefuseResponse, RefuseDistance, NaNLevel } gAnswer = Answer::AsIs;
+
+int32_t PLUGIN_CALL faultyCompFR(int32_t cell, float* levels, float* phases, float* time) {
+    const int32_t result = gReal.CI_GetCompFR(cell, levels, phases, time);
+    if (gAnswer == Answer::RefuseResponse && cell == 2) return 1;
+    if (gAnswer == Answer::NaNLevel && cell == 2) levels[12] = std::numeric_limits<float>::quiet_NaN();
+    return result;
+}
+
+float PLUGIN_CALL faultyCompDistance(int32_t cell) {
+    return gAnswer == Answer::RefuseDistance && cell == 3 ? -1.0f : gReal.CI_GetCompDistance(cell);
+}
+
+}  // namespace
+
+// An evaluation in which the plug-in refused a response or a distance, or
+// answered NaN, is worthless: never a figure from the levels of the trial
+// before.
+TEST(Design, RefusedOrNaNAnswersMakeAnEvaluationWorthless) {
+    const Scenario scenario = scenarioOf("plugin = ktr4\ncells = 5\narray_position = 0 0 6\narray_angles = 0 -5 0\n"
+                                         "seat = 0 -10 1.2\naudience_line = 0 -3 1.2; 0 -12 1.2\n");
+    auto session = sessionFor(scenario, [](host::ExportTable& table) {
+        gReal = table;
+        table.CI_GetCompFR = faultyCompFR;
+        table.CI_GetCompDistance = faultyCompDistance;
+    });
+    ASSERT_TRUE(session);
+    Designer designer(*session, scenario, *modelOf("ktr4"), quiet());
+    const ArrayChoice choice{{0, 1.666, 3.332, 3.332, 5}, {}, -5};
+    gAnswer = Answer::AsIs;
+    const Evenness good = designer.evaluate(choice);
+    ASSERT_TRUE(good.valid());
+    ASSERT_TRUE(std::isfinite(good.objectiveDb));
+    for (Answer answer : {Answer::RefuseResponse, Answer::RefuseDistance, Answer::NaNLevel}) {
+        gAnswer = answer;
+        const Evenness bad = designer.evaluate(choice);
+        EXPECT_FALSE(bad.valid()) << int(answer);
+        EXPECT_EQ(bad.objectiveDb, HUGE_VAL) << int(answer);
+        EXPECT_EQ(bad.notANumberSeats > 0, answer == Answer::NaNLevel) << int(answer);
+    }
+    gAnswer = Answer::NaNLevel;
+    DesignOptions options = quiet();
+    options.kickResponseBudget = 0;
+    const DesignResult r = designer.run();
+    EXPECT_NE(formatDesign(r, options, scenario).find("chosen                 not measured"), std::string::npos);
+    gAnswer = Answer::AsIs;
+    EXPECT_EQ(designer.evaluate(choice).objectiveDb, good.objectiveDb);
+}
+
+// A surface to avoid is kept quieter than a design that ignores it would
+// leave it, and its level is reported.
+TEST(Design, AvoidLineIsKeptQuieterThanWithoutIt) {
+    const std::string text = std::string(defaultScenarioText()) + "avoid_line = 0 -0.5 1.2; 0 -2.5 1.2\n";
+    const Scenario withStage = scenarioOf(text);
+    Scenario without = withStage;
+    without.avoidLine.reset();
+    auto session = sessionFor(withStage);
+    DesignOptions options = quiet();
+    options.kickResponseBudget = 0;
+    const models::ModelDefinition& model = *modelOf("ktr4");
+    const DesignResult avoiding = Designer(*session, withStage, model, options).run();
+    const DesignResult ignoring = Designer(*session, without, model, options).run();
+    EXPECT_TRUE(std::isnan(ignoring.chosenEvenness.avoidAboveAudienceDb));
+    Designer measure(*session, withStage, model, options);
+    const double ignoredDb = measure.evaluate(ignoring.chosen).avoidAboveAudienceDb;
+    EXPECT_LT(avoiding.chosenEvenness.avoidAboveAudienceDb, ignoredDb - 1) << ignoredDb;
+    EXPECT_NE(formatDesign(avoiding, options, withStage).find("Surfaces to avoid"), std::string::npos);
+}
+
+// The chosen array's figure holds: on a grid four times denser, and with the
+// whole scene moved by each perturbation.
+TEST(Design, RobustFigureHoldsOnADenserGridAndWhenTheSceneMoves) {
+    const Scenario defaults = defaultScenario();
+    auto session = sessionFor(defaults);
+    DesignOptions options = quiet();
+    options.kickResponseBudget = 0;
+    const models::ModelDefinition& model = *modelOf("ktr4");
+    const DesignResult r = Designer(*session, defaults, model, options).run();
+    const Robustness held = checkRobustness(*session, defaults, model, options, r.chosen, r.chosenEvenness);
+    EXPECT_NEAR(held.denseBroadbandDb, r.chosenEvenness.broadbandSpreadDb, 0.2);
+    EXPECT_NEAR(held.denseCombMeanDb, meanAndWorst(r.chosenEvenness.bandSpreadDb, kCombFirstBand, kCombLastBand).first,
+                0.2);
+    EXPECT_LE(held.worstShiftDb, 0.3);
+    EXPECT_LE(held.lowBroadbandDb, held.highBroadbandDb);
+    // PALC2 is progressive and in the dialog's values.
+    EXPECT_EQ(shrinkingJoints(r.palc.splaysDeg), 0);
+    const auto values = allowedSplaysDeg(model, 2);
+    for (size_t i = 1; i < r.palc.splaysDeg.size(); ++i) {
+        EXPECT_NE(std::find(values.begin(), values.end(), r.palc.splaysDeg[i]), values.end());
+    }
+    // Its profile carries the range over the perturbations around the level.
+    ASSERT_EQ(r.chosenProfile.broadbandLowDbA.size(), r.chosenProfile.distanceM.size());
+    for (size_t i = 0; i < r.chosenProfile.distanceM.size(); ++i) {
+        EXPECT_LE(r.chosenProfile.broadbandLowDbA[i], r.chosenProfile.broadbandDbA[i] + 1e-9);
+        EXPECT_GE(r.chosenProfile.broadbandHighDbA[i], r.chosenProfile.broadbandDbA[i] - 1e-9);
+    }
 }

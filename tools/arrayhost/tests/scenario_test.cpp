@@ -94,6 +94,12 @@ TEST(Scenario, EveryKeyLandsInItsField) {
     EXPECT_DOUBLE_EQ(s.audienceLine->segments[0][1].z, 1.5);
     EXPECT_DOUBLE_EQ(s.audienceLine->segments[1][0].y, -15.52);
     EXPECT_DOUBLE_EQ(s.audienceLine->segments[1][1].z, 4.5);
+    EXPECT_DOUBLE_EQ(s.audienceWidthM, 12.5);
+    ASSERT_TRUE(s.avoidLine.has_value());
+    EXPECT_DOUBLE_EQ(s.avoidLine->segments[0][1].z, 12);
+    EXPECT_EQ(s.locks, (std::vector<std::pair<int, double>>{{2, 1.0}, {4, 3.0}}));
+    EXPECT_EQ(s.maxTotalSplayDeg, 14.0);
+    EXPECT_EQ(s.topAngleDeg, -3.0);
     EXPECT_EQ(s.keyLines.at("plugin"), 3);
     EXPECT_EQ(s.where("kinds"), std::string(ARRAYHOST_SCENARIO_DIR) + "/every-key.txt:9: ");
 }
@@ -198,6 +204,15 @@ TEST(Scenario, BadInputNamesLineKeyAndReason) {
         {kBase + "audience_line = 0 -5 1.2; 0.2 -9 1.2\n", 4, "audience_line", "point 2 lies 0.2 m off"},
         {kBase + "array_angles = 90 -5 0\naudience_line = 0 -5 1.2; 0 -9 1.2\n", 5, "audience_line",
          "point 1 lies -5 m off"},
+        {kBase + "avoid_line = 0 -1 5; 1 -3 5\n", 4, "avoid_line", "point 2 lies 1 m off"},
+        {kBase + "audience_width = -2\n", 4, "audience_width", "outside 0 to 200 m"},
+        {kBase + "lock = 2\n", 4, "lock", "`2` is not `cell:splay`"},
+        {kBase + "lock = 0:1\n", 4, "lock", "the cell is a number from 1 to 16"},
+        {kBase + "lock = 2:1 2:3\n", 4, "lock", "cell 2 is locked twice"},
+        {kBase + "lock = 5:1\n", 4, "lock", "cell 5 is past the last cell, 4"},
+        {kBase + "lock = 2:x\n", 4, "lock", "`x` is not a number"},
+        {kBase + "max_total_splay = -1\n", 4, "max_total_splay", "outside 0 to 1440"},
+        {kBase + "top_angle = 95\n", 4, "top_angle", "outside -90 to 90"},
     };
     for (const BadCase& c : cases) {
         ScenarioError error;
