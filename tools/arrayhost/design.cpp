@@ -32,6 +32,8 @@ constexpr size_t kMostAllowedSplays = 1024;
 constexpr int kMostSearchPasses = 6;
 // The objective's weight of the broadband spread against each band figure.
 constexpr double kBroadbandWeight = 2.0;
+// A fitted slope this close to the target's costs nothing (dB per doubling).
+constexpr double kSlopeToleranceDb = 0.4;
 constexpr int kKicks = 30;
 constexpr uint32_t kKickSeed = 20261208;
 // Where the kinds differ: their directivity from 2 to 8 kHz.
@@ -568,12 +570,16 @@ Evenness Designer::evaluate(const ArrayChoice& choice, LevelProfile* profile) {
     }
     std::tie(out.meanBandSpreadDb, out.worstBandSpreadDb) =
         meanAndWorst(out.bandSpreadDb, options_.firstBand, options_.lastBand);
-    // Broadband evenness, what the audience hears, counted twice; the bands
-    // on average and at their worst, so that no band is given up for the
-    // others; and every dB a surface to avoid comes closer than its margin.
+    // Broadband evenness, what the audience hears, counted twice, and how
+    // far its fitted slope strays from the target's beyond a quarter dB per
+    // doubling; the bands on average
+    // and at their worst, so that no band is given up for the others; and
+    // every dB a surface to avoid comes closer than its margin.
+    const double slopeMissDb =
+        std::max(0.0, std::fabs(out.fittedSlopeDbPerDoubling - options_.slopeDbPerDoubling) - kSlopeToleranceDb);
     out.objectiveDb = (options_.aloneBand >= 0 ? out.bandSpreadDb[size_t(options_.aloneBand)]
-                                               : kBroadbandWeight * out.broadbandSpreadDb + out.meanBandSpreadDb +
-                                                     out.worstBandSpreadDb) +
+                                               : kBroadbandWeight * out.broadbandSpreadDb + slopeMissDb +
+                                                     out.meanBandSpreadDb + out.worstBandSpreadDb) +
                       avoidPenaltyDb;
     return out;
 }
@@ -794,28 +800,21 @@ DesignResult Designer::run() {
         first = false;
     }
 
-    // The search starts from the best baseline that meets the rigging, or
-    // failing all, from the least array that does.
+    // The search descends from every baseline that meets the rigging (the
+    // landscape has many valleys, and which one a start leads into differs),
+    // or failing all, from the least array that does; then kicks the best.
+    std::vector<ArrayChoice> starts;
+    for (const ArrayChoice* choice : {&result.palc, &result.start, &result.uniform}) {
+        if (meetsRigging(*choice)) starts.push_back(*choice);
+    }
+    if (starts.empty()) {
+        ArrayChoice least{std::vector<double>(size_t(cells), 0.0), scenario_.kinds, tiltValues.front()};
+        if (withKinds && least.kinds.empty()) least.kinds.assign(size_t(cells), session_.blobFormat().defaultKind);
+        starts.push_back(rigged(least).value_or(least));
+    }
     ArrayChoice best;
     Evenness bestEvenness;
     bestEvenness.objectiveDb = HUGE_VAL;
-    bool found = false;
-    for (const auto& [choice, evenness] :
-         {std::pair{&result.palc, &result.palcEvenness}, std::pair{&result.start, &result.startEvenness},
-          std::pair{&result.uniform, &result.uniformEvenness}}) {
-        if (meetsRigging(*choice) && (!found || evenness->objectiveDb < bestEvenness.objectiveDb)) {
-            best = *choice;
-            bestEvenness = *evenness;
-            found = true;
-        }
-    }
-    if (!found) {
-        ArrayChoice least{std::vector<double>(size_t(cells), 0.0), scenario_.kinds, tiltValues.front()};
-        if (withKinds && least.kinds.empty()) least.kinds.assign(size_t(cells), session_.blobFormat().defaultKind);
-        best = rigged(least).value_or(least);
-        bestEvenness = score(best);
-    }
-    if (withKinds && best.kinds.empty()) best.kinds.assign(size_t(cells), session_.blobFormat().defaultKind);
 
     // Coordinate descent: one cell at a time, every value it may take; each
     // pair of neighbours turned one step in opposite directions, which moves
@@ -891,7 +890,16 @@ DesignResult Designer::run() {
     // they may ask for, which keeps large designs in time.
     std::unique_ptr<ProgressBar> progress;
     if (options_.showProgress) progress = std::make_unique<ProgressBar>(kKicks + 1);
-    descend(best, bestEvenness);
+    for (ArrayChoice start : starts) {
+        if (withKinds && start.kinds.empty()) start.kinds.assign(size_t(cells), session_.blobFormat().defaultKind);
+        Evenness startEvenness = score(start);
+        descend(start, startEvenness);
+        // The first start is kept even when no evaluation was worth anything.
+        if (best.splaysDeg.empty() || startEvenness.objectiveDb < bestEvenness.objectiveDb) {
+            best = start;
+            bestEvenness = startEvenness;
+        }
+    }
     if (progress) progress->update(1);
     std::mt19937 random(kKickSeed);
     auto draw = [&](uint32_t below) { return long(random() % below); };

@@ -119,9 +119,9 @@ struct DesignOptions {
     bool robust = true;        // average over robustPerturbations(), or the nominal scene alone
     Perturbation scene;        // the whole scene moved, for checking a figure
     // Responses (cells times seats, every geometry counted) the search may
-    // ask for after its first descent: about 400 arrays of 16 cells along the
-    // default floor.
-    double kickResponseBudget = 1.6e7;
+    // ask for after its first descents: about 190 arrays of 16 cells along
+    // the default floor.
+    double kickResponseBudget = 8e6;
     bool showProgress = true;
 };
 
