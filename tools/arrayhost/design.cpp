@@ -311,11 +311,13 @@ Designer::Designer(const Session& session, const Scenario& scenario, const model
         const auto& allowed = allowed_[size_t(n - 1)];
         const double nearest = allowed[nearestIndex(allowed, wantedDeg)];
         if (std::fabs(nearest - wantedDeg) > kDialogTextToleranceDeg) {
+            faultKey_ = why;
             fault_ = why + ": cell " + std::to_string(n) + " cannot be set to " + dialogAngleText(wantedDeg) +
                      " degrees in the setup dialog; the nearest it reaches is " + dialogAngleText(nearest);
             return;
         }
         if (lockedDeg_[size_t(n - 1)] && *lockedDeg_[size_t(n - 1)] != nearest) {
+            faultKey_ = why;
             fault_ = why + ": cell " + std::to_string(n) + " is already locked at " +
                      dialogAngleText(*lockedDeg_[size_t(n - 1)]) + " degrees";
             return;
@@ -325,6 +327,7 @@ Designer::Designer(const Session& session, const Scenario& scenario, const model
     for (const auto& [cell, splay] : scenario.locks) lock(cell, splay, "lock");
     if (scenario.topAngleDeg) {
         if (options_.tiltRangeDeg) {
+            faultKey_ = "top_angle";
             fault_ = "top_angle fixes the top cell's aim, so the tilt is not the design's to choose: leave out --tilt";
         } else if (firstSplayTilts_) {
             // Cell 1 aims at the tilt less its own splay.
@@ -343,6 +346,7 @@ Designer::Designer(const Session& session, const Scenario& scenario, const model
         if (!rigged(least)) {
             double total = 0;
             for (size_t i = 1; i < size_t(cells); ++i) total += lockedDeg_[i] ? *lockedDeg_[i] : 0.0;
+            faultKey_ = "max_total_splay";
             fault_ = "max_total_splay: " + dialogAngleText(scenario.maxTotalSplayDeg.value_or(0)) +
                      " degrees cannot be met: the locked cells add up to " + dialogAngleText(total) +
                      " degrees, and the cells below a locked one may not splay less than it";

@@ -155,8 +155,10 @@ public:
     Designer(const Session& session, const Scenario& scenario, const models::ModelDefinition& model,
              DesignOptions options);
     ~Designer();
-    // Why the scenario's rigging limits cannot be met, or empty.
+    // Why the scenario's rigging limits cannot be met ("lock: ..."), or
+    // empty; and the scenario key it concerns.
     const std::string& fault() const { return fault_; }
+    const std::string& faultKey() const { return faultKey_; }
     Evenness evaluate(const ArrayChoice& choice, LevelProfile* profile = nullptr);
     DesignResult run();
 
@@ -181,7 +183,7 @@ private:
     const Scenario& scenario_;
     const models::ModelDefinition& model_;
     DesignOptions options_;
-    std::string fault_;
+    std::string fault_, faultKey_;
     bool firstSplayTilts_ = false;
     int reversalsAllowed_ = 0;
     std::vector<int> kindRank_;  // by kind: 0 the narrowest

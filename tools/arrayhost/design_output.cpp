@@ -134,7 +134,8 @@ std::string formatDesign(const DesignResult& r, const DesignOptions& options, co
     out += "\nAngles as the setup dialog shows them:\n";
     for (const Row& row : rows) out += std::string("  ") + row.name + ": " + choiceText(row.choice, withTilt) + "\n";
     if (r.reversalJoint > 0) {
-        out += "  The splay shrinks once, at cell " + std::to_string(r.reversalJoint + 1) + ", where the line's gap is.\n";
+        out += "  The splay shrinks once, at cell " + std::to_string(r.reversalJoint + 1) +
+               ": the one joint the gap in the line allows.\n";
     }
     out += "\nSpread per band, dB (scenario / uniform / PALC2 / chosen; last, the chosen array's power sum,\n"
            "its coverage without the cells' interference):\n";

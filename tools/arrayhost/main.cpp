@@ -139,7 +139,7 @@ int runDesign(const Options& options, Scenario scenario) {
     designOptions.showProgress = options.progress;
     Designer designer(*session, scenario, *model, designOptions);
     if (!designer.fault().empty()) {
-        std::fprintf(stderr, "arrayhost: %s%s\n", scenario.source.c_str(), (": " + designer.fault()).c_str());
+        std::fprintf(stderr, "arrayhost: %s%s\n", scenario.where(designer.faultKey()).c_str(), designer.fault().c_str());
         return kBadInput;
     }
     const DesignResult result = designer.run();

@@ -27,3 +27,5 @@ expect_refusal(1 "qspan.txt: audience_line: missing: --design needs an audience 
                --design ${EXAMPLES_DIR}/qspan.txt)
 expect_refusal(1 "--tilt takes two angles in degrees, MIN <= MAX" --design --tilt 5 -5)
 expect_refusal(1 "--bands takes two band centres in Hz, low then high" --design --bands 1000 300)
+expect_refusal(1 "bad-lock.txt:8: lock: cell 2 cannot be set to 2.5 degrees in the setup dialog; the nearest it reaches is 3.3"
+               --design ${SCENARIO_DIR}/bad-lock.txt)
