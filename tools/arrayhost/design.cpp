@@ -32,8 +32,6 @@ constexpr size_t kMostAllowedSplays = 1024;
 constexpr int kMostSearchPasses = 6;
 // The objective's weight of the broadband spread against each band figure.
 constexpr double kBroadbandWeight = 2.0;
-// A fitted slope this close to the target's costs nothing (dB per doubling).
-constexpr double kSlopeToleranceDb = 0.4;
 constexpr int kKicks = 30;
 constexpr uint32_t kKickSeed = 20261208;
 // Where the kinds differ: their directivity from 2 to 8 kHz.
@@ -173,7 +171,8 @@ std::string Perturbation::name() const {
     if (heightM != 0) std::snprintf(text, sizeof text, "line %+.2f m in height", heightM);
     else if (distanceM != 0) std::snprintf(text, sizeof text, "line %+.2f m in distance", distanceM);
     else if (tiltDeg != 0) std::snprintf(text, sizeof text, "tilt %+.1f deg", tiltDeg);
-    else if (speedOfSoundScale != 1) std::snprintf(text, sizeof text, "speed of sound %+.0f %%", 100 * (speedOfSoundScale - 1));
+    else if (speedOfSoundScale != 1)
+        std::snprintf(text, sizeof text, "speed of sound %+.0f %%", 100 * (speedOfSoundScale - 1));
     else std::snprintf(text, sizeof text, "nominal");
     return text;
 }
@@ -287,7 +286,9 @@ Designer::Designer(const Session& session, const Scenario& scenario, const model
             Geometry geometry;
             geometry.tiltDeg = scene.tiltDeg + p.tiltDeg;
             const size_t count = g == 0 ? seats_.size() : audienceSeats_;
-            for (size_t s = 0; s < count; ++s) geometry.seats.push_back(moved(seats_[s], axes, p.heightM, p.distanceM, 0));
+            for (size_t s = 0; s < count; ++s) {
+                geometry.seats.push_back(moved(seats_[s], axes, p.heightM, p.distanceM, 0));
+            }
             geometries_.push_back(std::move(geometry));
         }
         geometryOf_.push_back(g);
@@ -475,7 +476,9 @@ Evenness Designer::evaluate(const ArrayChoice& choice, LevelProfile* profile) {
                 for (size_t p = 0; p < perturbations_.size(); ++p) {
                     if (geometryOf_[p] != int(g)) continue;
                     const CoherentSum& sum = sums_[size_t(sumOf_[p])];
-                    for (size_t s = first; s < end; ++s) energies_[p][s] = sum.energies(responses + s * size_t(cells), cells);
+                    for (size_t s = first; s < end; ++s) {
+                        energies_[p][s] = sum.energies(responses + s * size_t(cells), cells);
+                    }
                 }
             });
         }
@@ -658,8 +661,8 @@ ArrayChoice Designer::palc2(double tiltDeg) const {
         const double sourceZ = scenario_.arrayPositionM.z - (i + 0.5) * pitchM;
         for (size_t s = 0; s < centreSeats_; ++s) {
             const Vec3& seat = seats_[s];
-            const double aheadM =
-                (seat.x - scenario_.arrayPositionM.x) * axes.aheadX + (seat.y - scenario_.arrayPositionM.y) * axes.aheadY;
+            const double aheadM = (seat.x - scenario_.arrayPositionM.x) * axes.aheadX +
+                                  (seat.y - scenario_.arrayPositionM.y) * axes.aheadY;
             const double drop = sourceZ - seat.z;
             seen[size_t(i)].push_back({std::atan2(drop, aheadM), std::hypot(drop, aheadM), segmentOfSeat_[s]});
         }

@@ -39,6 +39,9 @@ inline constexpr double kTiltStepDeg = 0.5;
 inline constexpr double kTwinSplayDeg = 0.01;
 // A locked splay or a top angle names a dialog value by its one-decimal text.
 inline constexpr double kDialogTextToleranceDeg = 0.05;
+// A fitted slope this close to the target's costs the objective nothing (dB
+// per doubling).
+inline constexpr double kSlopeToleranceDb = 0.4;
 // Surfaces to avoid are kept at least this far below the audience's mean.
 inline constexpr double kAvoidBelowAudienceDb = 10.0;
 

@@ -61,23 +61,33 @@ std::string formatDesign(const DesignResult& r, const DesignOptions& options, co
     std::string out = "Design along the audience line: " + std::to_string(r.seats) + " seats every " +
                       fixed(options.seatSpacingM, 2) + " m, " + fixed(nearM, 1) + " to " + fixed(farM, 1) +
                       " m from the array position";
-    if (scenario.audienceWidthM > 0) out += ", on the centre line and both edges of a " + fixed(scenario.audienceWidthM, 1) + " m wide audience";
+    if (scenario.audienceWidthM > 0) {
+        out += ", on the centre line and both edges of a " + fixed(scenario.audienceWidthM, 1) + " m wide audience";
+    }
     out += "; band-averaged coherent sums";
     if (options.robust) {
         out += ",\neach seat's level the energy mean over the nominal scene and the line " + fixed(kPerturbLineM, 2) +
-               " m up, down, nearer and farther,\nthe tilt " + fixed(kPerturbTiltDeg, 1) + " deg up and down, and the speed of sound " +
-               fixed(100 * kPerturbSpeedOfSound, 0) + " % up and down";
+               " m up, down, nearer and farther,\nthe tilt " + fixed(kPerturbTiltDeg, 1) +
+               " deg up and down, and the speed of sound " + fixed(100 * kPerturbSpeedOfSound, 0) + " % up and down";
     }
     out += ".\nTarget: " + fixed(options.slopeDbPerDoubling, 1) +
            " dB per doubling of that distance. Spread: the 90th minus the 10th percentile of the level's\n"
-           "residual against the target. Objective: twice the broadband spread + mean + worst band spread, bands " +
+           "residual against the target. Objective: twice the broadband spread + the fitted slope's miss beyond " +
+           fixed(kSlopeToleranceDb, 1) + " dB\nper doubling + mean + worst band spread, bands " +
            rangeLabel(options.firstBand, options.lastBand);
-    if (scenario.avoidLine) out += ",\n+ every dB the loudest point of avoid_line comes within " + fixed(kAvoidBelowAudienceDb, 0) + " dB of the audience's mean";
+    if (scenario.avoidLine) {
+        out += ",\n+ every dB the loudest point of avoid_line comes within " + fixed(kAvoidBelowAudienceDb, 0) +
+               " dB of the audience's mean";
+    }
     out += ".\n";
-    out += options.freeOrder ? "Order: free (--free-order).\n"
-                             : std::string("Order: progressive, splays never shrinking down the array") +
-                                   (scenario.audienceLine->segments.size() > 1 ? " except at one joint, for the gap in the line" : "") +
-                                   (scenario.kinds.empty() && r.chosen.kinds.empty() ? "" : "; kinds from the narrowest to the widest") + ".\n";
+    if (options.freeOrder) {
+        out += "Order: free (--free-order).\n";
+    } else {
+        out += "Order: progressive, splays never shrinking down the array";
+        if (scenario.audienceLine->segments.size() > 1) out += " except at one joint, for the gap in the line";
+        if (!r.chosen.kinds.empty()) out += "; kinds from the narrowest to the widest";
+        out += ".\n";
+    }
     out += "\n";
     const std::string designBands = rangeLabel(options.firstBand, options.lastBand);
     const std::string combBands = rangeLabel(kCombFirstBand, kCombLastBand);
@@ -100,8 +110,9 @@ std::string formatDesign(const DesignResult& r, const DesignOptions& options, co
                         {"chosen", r.chosen, r.chosenEvenness}};
     for (const Row& row : rows) {
         if (!row.e.valid()) {
-            std::snprintf(line, sizeof line, "  %-22s not measured: the plug-in refused %ld calls and answered NaN at %ld seats\n",
-                          row.name, row.e.refusedCalls, row.e.notANumberSeats);
+            std::snprintf(line, sizeof line,
+                          "  %-22s not measured: the plug-in refused %ld calls and answered NaN at %ld seats\n", row.name,
+                          row.e.refusedCalls, row.e.notANumberSeats);
             out += line;
             continue;
         }
@@ -113,7 +124,8 @@ std::string formatDesign(const DesignResult& r, const DesignOptions& options, co
     }
     if (robustness.size() == std::size(rows)) {
         out += "\nHow the figures hold: broadband and 1-8 kHz mean spread on a grid four times denser, and their\n"
-               "range with the whole scene moved by each perturbation alone; the largest change from the figure above.\n";
+               "range with the whole scene moved by each perturbation alone; the largest change from the figure\n"
+               "above.\n";
         for (size_t i = 0; i < robustness.size(); ++i) {
             const Robustness& b = robustness[i];
             std::snprintf(line, sizeof line,

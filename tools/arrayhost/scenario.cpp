@@ -273,7 +273,9 @@ private:
                 for (const auto& [other, ignored] : s.locks) {
                     if (other == int(cell)) fail("cell " + wholeNumber(cell) + " is locked twice");
                 }
-                if (std::fabs(splay) > 90.0) fail("`" + w + "`: " + formatNumber(splay) + " degrees is outside -90 to 90");
+                if (std::fabs(splay) > 90.0) {
+                    fail("`" + w + "`: " + formatNumber(splay) + " degrees is outside -90 to 90");
+                }
                 s.locks.emplace_back(int(cell), splay);
             }
         } else if (key == "max_total_splay") {

@@ -219,8 +219,10 @@ ALWAYS_INLINE SeatEnergies Vectorised<Scalar>::sum(const CellResponse* cells, in
 // twice, eight bands to a vector: for AVX2, one instruction per vector, and
 // for the baseline, two SSE2 instructions; the loader picks the one the
 // processor runs.
-BAND_AVERAGE_CLONES SeatEnergies bandAverageSum(const CellResponse* cells, int count, int frequencies, const BandValues& firstCyclesPerMetre,
-                            const BandValues& stepCyclesPerMetre, const BandValues& aWeightingPower) {
+BAND_AVERAGE_CLONES SeatEnergies bandAverageSum(const CellResponse* cells, int count, int frequencies,
+                                                const BandValues& firstCyclesPerMetre,
+                                                const BandValues& stepCyclesPerMetre,
+                                                const BandValues& aWeightingPower) {
     return Vectorised<float>::sum(cells, count, frequencies, firstCyclesPerMetre, stepCyclesPerMetre, aWeightingPower);
 }
 

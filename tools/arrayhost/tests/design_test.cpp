@@ -372,6 +372,38 @@ TEST(Design, RefusedOrNaNAnswersMakeAnEvaluationWorthless) {
     EXPECT_EQ(designer.evaluate(choice).objectiveDb, good.objectiveDb);
 }
 
+namespace {
+
+// Thrown by the wrapped plug-in part-way through an evaluation.
+struct PluginThrew {};
+int gCallsBeforeThrow = -1;
+
+int32_t PLUGIN_CALL throwingCompFR(int32_t cell, float* levels, float* phases, float* time) {
+    if (gCallsBeforeThrow >= 0 && gCallsBeforeThrow-- == 0) throw PluginThrew{};
+    return gReal.CI_GetCompFR(cell, levels, phases, time);
+}
+
+}  // namespace
+
+// An exception part-way through an evaluation leaves while the workers still
+// sum the seats already read into the designer's buffers: the designer must
+// stop them before those buffers go (the sanitizers see it if not).
+TEST(Design, AnExceptionInsideAnEvaluationLeavesNoWorkerWritingFreedBuffers) {
+    const Scenario scenario = scenarioOf("plugin = ktr4\ncells = 16\narray_position = 0 0 9\narray_angles = 0 -5 0\n"
+                                         "seat = 0 -10 1.2\naudience_line = 0 -3 1.2; 0 -60 1.2\n");
+    auto session = sessionFor(scenario, [](host::ExportTable& table) {
+        gReal = table;
+        table.CI_GetCompFR = throwingCompFR;
+    });
+    ASSERT_TRUE(session);
+    ArrayChoice choice{std::vector<double>(16, 1.666), {}, -5};
+    for (int calls : {16 * 100, 16 * 2000}) {
+        gCallsBeforeThrow = calls;
+        EXPECT_THROW(Designer(*session, scenario, *modelOf("ktr4"), quiet()).evaluate(choice), PluginThrew);
+    }
+    gCallsBeforeThrow = -1;
+}
+
 // A surface to avoid is kept quieter than a design that ignores it would
 // leave it, and its level is reported.
 TEST(Design, AvoidLineIsKeptQuieterThanWithoutIt) {
