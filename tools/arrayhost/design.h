@@ -138,6 +138,7 @@ struct Robustness {
     double lowBroadbandDb = 0, highBroadbandDb = 0;  // over the perturbations
     double lowCombMeanDb = 0, highCombMeanDb = 0;
     double worstShiftDb = 0;  // largest change of broadband or comb mean from the reported figure
+    std::string worstWhat;    // what made it: "grid x4" or the perturbation's name
 };
 
 struct DesignResult {

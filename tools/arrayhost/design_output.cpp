@@ -129,9 +129,9 @@ std::string formatDesign(const DesignResult& r, const DesignOptions& options, co
         for (size_t i = 0; i < robustness.size(); ++i) {
             const Robustness& b = robustness[i];
             std::snprintf(line, sizeof line,
-                          "  %-22s denser %5.2f %5.2f   moved %5.2f to %5.2f, %5.2f to %5.2f   largest change %.2f\n",
+                          "  %-22s denser %5.2f %5.2f   moved %5.2f to %5.2f, %5.2f to %5.2f   largest change %.2f (%s)\n",
                           rows[i].name, b.denseBroadbandDb, b.denseCombMeanDb, b.lowBroadbandDb, b.highBroadbandDb,
-                          b.lowCombMeanDb, b.highCombMeanDb, b.worstShiftDb);
+                          b.lowCombMeanDb, b.highCombMeanDb, b.worstShiftDb, b.worstWhat.c_str());
             out += line;
         }
     }
