@@ -150,7 +150,10 @@ int runDesign(const Options& options, Scenario scenario) {
           std::pair{&result.palc, &result.palcEvenness}, std::pair{&result.chosen, &result.chosenEvenness}}) {
         robustness.push_back(checkRobustness(*session, scenario, *model, designOptions, *choice, *evenness));
     }
+    // The checks leave the instance holding their last trial; it holds the
+    // chosen array again, as the design left it.
     session->applyCells(result.chosen.splaysDeg, result.chosen.kinds);
+    session->aimArray({scenario.arrayAnglesDeg.x, result.chosen.tiltDeg, scenario.arrayAnglesDeg.z});
     std::string report = "arrayhost --design: " + scenario.source + "\n\n" +
                          formatDesign(result, designOptions, scenario, robustness);
     if (options.eachBand) report += eachBandReport(*session, scenario, *model, designOptions, result);
