@@ -5,6 +5,7 @@
 # tag in its name and credit the source and licence, with QSA, QSB and QSC
 # on their placeholders.
 cmake_minimum_required(VERSION 3.25)
+include(${CMAKE_CURRENT_LIST_DIR}/configure_and_build.cmake)
 set(data ${WORK_DIR}/data)
 set(build ${WORK_DIR}/build)
 file(REMOVE_RECURSE ${WORK_DIR})
@@ -16,20 +17,7 @@ file(WRITE ${data}/ktr.source.txt
      "License: CC-BY-SA 4.0\nDatabaseName: tests\nDateCreated: 2026-12-08\nComment: \n"
      "File: cabinet.sofa\nSHA-256: 0\nCombination: measurement 1 of 1\nCommand: balloon import-sofa\n")
 
-execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${build}
-                        -D CMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -D CMAKE_BUILD_TYPE=${BUILD_TYPE}
-                        -D BUILD_TESTING=OFF -D MODEL_DATA_DIR=${data}
-                RESULT_VARIABLE result OUTPUT_QUIET)
-if(NOT result EQUAL 0)
-    message(FATAL_ERROR "configuring with ${data} failed")
-endif()
-include(ProcessorCount)
-ProcessorCount(jobs)
-execute_process(COMMAND ${CMAKE_COMMAND} --build ${build} --target release_package -j ${jobs}
-                RESULT_VARIABLE result OUTPUT_QUIET)
-if(NOT result EQUAL 0)
-    message(FATAL_ERROR "making the release from ${data} failed")
-endif()
+configure_and_build(${SOURCE_DIR} ${build} ${TOOLCHAIN} ${BUILD_TYPE} ${data} release_package)
 
 file(GLOB archives ${build}/line-array-plugins-*.zip)
 list(LENGTH archives count)

@@ -5,6 +5,7 @@
 # fresh configure (file order, generated sources). It uses the same compiler
 # and model data as the build it checks.
 cmake_minimum_required(VERSION 3.25)
+include(${CMAKE_CURRENT_LIST_DIR}/configure_and_build.cmake)
 set(copy ${WORK_DIR}/elsewhere/line-array-source)
 set(build ${WORK_DIR}/elsewhere/another-build-folder)
 file(REMOVE_RECURSE ${WORK_DIR})
@@ -23,20 +24,7 @@ else()
 endif()
 string(REPLACE "${SOURCE_DIR}" "${copy}" toolchain "${TOOLCHAIN}")
 
-execute_process(COMMAND ${CMAKE_COMMAND} -S ${copy} -B ${build}
-                        -D CMAKE_TOOLCHAIN_FILE=${toolchain} -D CMAKE_BUILD_TYPE=${BUILD_TYPE}
-                        -D BUILD_TESTING=OFF -D MODEL_DATA_DIR=${data_dir}
-                RESULT_VARIABLE result OUTPUT_QUIET)
-if(NOT result EQUAL 0)
-    message(FATAL_ERROR "configuring the copy failed")
-endif()
-include(ProcessorCount)
-ProcessorCount(jobs)
-execute_process(COMMAND ${CMAKE_COMMAND} --build ${build} --target ${TARGET} -j ${jobs}
-                RESULT_VARIABLE result OUTPUT_QUIET)
-if(NOT result EQUAL 0)
-    message(FATAL_ERROR "building ${TARGET} in the copy failed")
-endif()
+configure_and_build(${copy} ${build} ${toolchain} ${BUILD_TYPE} ${data_dir} ${TARGET})
 
 get_filename_component(name ${EXPECTED} NAME)
 set(rebuilt ${build}/bin/${name})

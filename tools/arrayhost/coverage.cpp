@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <cstdio>
 #include <memory>
 #include <condition_variable>
@@ -61,27 +62,21 @@ double CoverageMap::interpolate(int layer, double xM, double yM) const {
 
 // The extremes skip seats whose level is not a number; a layer of nothing
 // else reports NaN at the first seat.
-CoverageMap::Extreme CoverageMap::loudest(int layer) const {
+template <typename Beats>
+CoverageMap::Extreme CoverageMap::extreme(int layer, Beats beats) const {
     Extreme e{std::nanf(""), 0, 0};
     for (int r = 0; r < rows_; ++r) {
         for (int c = 0; c < columns_; ++c) {
             const float v = at(layer, c, r);
-            if (v > e.levelDb || (std::isnan(e.levelDb) && !std::isnan(v))) e = {v, c, r};
+            if (beats(v, e.levelDb) || (std::isnan(e.levelDb) && !std::isnan(v))) e = {v, c, r};
         }
     }
     return e;
 }
 
-CoverageMap::Extreme CoverageMap::quietest(int layer) const {
-    Extreme e{std::nanf(""), 0, 0};
-    for (int r = 0; r < rows_; ++r) {
-        for (int c = 0; c < columns_; ++c) {
-            const float v = at(layer, c, r);
-            if (v < e.levelDb || (std::isnan(e.levelDb) && !std::isnan(v))) e = {v, c, r};
-        }
-    }
-    return e;
-}
+CoverageMap::Extreme CoverageMap::loudest(int layer) const { return extreme(layer, std::greater<float>()); }
+
+CoverageMap::Extreme CoverageMap::quietest(int layer) const { return extreme(layer, std::less<float>()); }
 
 long CoverageMap::notANumber(int layer) const {
     long count = 0;

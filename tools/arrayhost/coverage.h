@@ -50,6 +50,9 @@ public:
     long notANumber(int layer) const;
 
 private:
+    template <typename Beats>
+    Extreme extreme(int layer, Beats beats) const;
+
     AudiencePlane plane_;
     std::vector<int> bands_;
     int columns_, rows_;

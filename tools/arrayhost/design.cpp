@@ -241,6 +241,10 @@ Designer::Designer(const Session& session, const Scenario& scenario, const model
     const PlaneAxes axes = planeAxesOf(scenario);
     const Perturbation& scene = options_.scene;
     reversalsAllowed_ = scenario.audienceLine->segments.size() > 1 ? 1 : 0;
+    kinds_ = scenario.kinds;
+    if (session.blobFormat().cellsCarryKind && kinds_.empty()) {
+        kinds_.assign(size_t(cells), session.blobFormat().defaultKind);
+    }
     const std::vector<int> order = kindsNarrowToWide(model);
     kindRank_.assign(order.size(), 0);
     for (size_t rank = 0; rank < order.size(); ++rank) kindRank_[size_t(order[rank])] = int(rank);
@@ -340,11 +344,7 @@ Designer::Designer(const Session& session, const Scenario& scenario, const model
     // The least array the rigging allows: every free cell at its lowest
     // splay, then in order; if the limits cannot all be met even so, say so.
     if (fault_.empty()) {
-        ArrayChoice least{std::vector<double>(size_t(cells), 0.0), std::vector<int>(scenario.kinds), tilts().front()};
-        if (session.blobFormat().cellsCarryKind && least.kinds.empty()) {
-            least.kinds.assign(size_t(cells), session.blobFormat().defaultKind);
-        }
-        if (!rigged(least)) {
+        if (!rigged(leastArray())) {
             double total = 0;
             for (size_t i = 1; i < size_t(cells); ++i) total += lockedDeg_[i] ? *lockedDeg_[i] : 0.0;
             faultKey_ = "max_total_splay";
@@ -356,6 +356,15 @@ Designer::Designer(const Session& session, const Scenario& scenario, const model
 }
 
 Designer::~Designer() = default;
+
+ArrayChoice Designer::leastArray() const {
+    return {std::vector<double>(size_t(scenario_.cellCount()), 0.0), kinds_, tilts().front()};
+}
+
+double Designer::aheadOfArrayM(const Vec3& seat) const {
+    const PlaneAxes axes = planeAxesOf(scenario_);
+    return (seat.x - scenario_.arrayPositionM.x) * axes.aheadX + (seat.y - scenario_.arrayPositionM.y) * axes.aheadY;
+}
 
 bool Designer::splayMatters(size_t cell) const { return cell > 0 || firstSplayTilts_; }
 
@@ -625,20 +634,18 @@ std::vector<double> splaysForAims(const std::vector<double>& aimsDeg, double til
 ArrayChoice Designer::equalShares(double tiltDeg) const {
     // Each cell aims at the middle of an equal share of the seats, counted
     // from the farthest (the top cell) to the nearest (the bottom cell).
-    const PlaneAxes axes = planeAxesOf(scenario_);
     std::vector<double> depressionsDeg;
     for (size_t s = 0; s < centreSeats_; ++s) {
         const Vec3& seat = seats_[s];
-        const double aheadM =
-            (seat.x - scenario_.arrayPositionM.x) * axes.aheadX + (seat.y - scenario_.arrayPositionM.y) * axes.aheadY;
-        depressionsDeg.push_back(std::atan2(scenario_.arrayPositionM.z - seat.z, aheadM) * kDegreesPerRadian);
+        depressionsDeg.push_back(std::atan2(scenario_.arrayPositionM.z - seat.z, aheadOfArrayM(seat)) *
+                                 kDegreesPerRadian);
     }
     std::sort(depressionsDeg.begin(), depressionsDeg.end());
     const int cells = scenario_.cellCount();
     std::vector<double> aims;
     for (int n = 1; n <= cells; ++n) aims.push_back(percentile(depressionsDeg, (n - 0.5) / cells));
     ArrayChoice choice;
-    choice.kinds = scenario_.kinds;
+    choice.kinds = kinds_;
     choice.tiltDeg = tiltDeg;
     choice.splaysDeg = splaysForAims(aims, tiltDeg, firstSplayTilts_, allowed_);
     return choice;
@@ -648,7 +655,6 @@ ArrayChoice Designer::palc2(double tiltDeg) const {
     // In the array's vertical plane: each cell a point source stacked below
     // the array position by the cabinet's front height; the audience the
     // centre line's seats. Angles are depressions (down positive), radians.
-    const PlaneAxes axes = planeAxesOf(scenario_);
     const int cells = scenario_.cellCount();
     const double pitchM = double(model_.cabinet.frontHeightM);
     struct Sample {
@@ -661,8 +667,7 @@ ArrayChoice Designer::palc2(double tiltDeg) const {
         const double sourceZ = scenario_.arrayPositionM.z - (i + 0.5) * pitchM;
         for (size_t s = 0; s < centreSeats_; ++s) {
             const Vec3& seat = seats_[s];
-            const double aheadM = (seat.x - scenario_.arrayPositionM.x) * axes.aheadX +
-                                  (seat.y - scenario_.arrayPositionM.y) * axes.aheadY;
+            const double aheadM = aheadOfArrayM(seat);
             const double drop = sourceZ - seat.z;
             seen[size_t(i)].push_back({std::atan2(drop, aheadM), std::hypot(drop, aheadM), segmentOfSeat_[s]});
         }
@@ -720,10 +725,7 @@ ArrayChoice Designer::palc2(double tiltDeg) const {
     for (double aim : aims) aimsDeg.push_back(aim * kDegreesPerRadian);
     ArrayChoice choice;
     choice.tiltDeg = tiltDeg;
-    choice.kinds = scenario_.kinds;
-    if (session_.blobFormat().cellsCarryKind && choice.kinds.empty()) {
-        choice.kinds.assign(size_t(cells), session_.blobFormat().defaultKind);
-    }
+    choice.kinds = kinds_;
     choice.splaysDeg = splaysForAims(aimsDeg, tiltDeg, firstSplayTilts_, allowed_);
     return rigged(choice).value_or(choice);
 }
@@ -735,11 +737,8 @@ ArrayChoice Designer::bestUniform(double tiltDeg, Evenness& evenness) {
     ArrayChoice best;
     bool first = true;
     for (double splay : others) {
-        ArrayChoice uniform{std::vector<double>(size_t(cells), splay), scenario_.kinds, tiltDeg};
+        ArrayChoice uniform{std::vector<double>(size_t(cells), splay), kinds_, tiltDeg};
         uniform.splaysDeg[0] = 0;
-        if (session_.blobFormat().cellsCarryKind && uniform.kinds.empty()) {
-            uniform.kinds.assign(size_t(cells), session_.blobFormat().defaultKind);
-        }
         const std::optional<ArrayChoice> fitting = rigged(uniform);
         if (!fitting) continue;
         const Evenness e = evaluate(*fitting);
@@ -750,7 +749,7 @@ ArrayChoice Designer::bestUniform(double tiltDeg, Evenness& evenness) {
         }
     }
     if (first) {
-        best = ArrayChoice{std::vector<double>(size_t(cells), 0.0), scenario_.kinds, tiltDeg};
+        best = ArrayChoice{std::vector<double>(size_t(cells), 0.0), kinds_, tiltDeg};
         evenness = evaluate(best);
     }
     return best;
@@ -796,9 +795,7 @@ DesignResult Designer::run() {
             result.palc = palc;
             result.palcEvenness = palcEvenness;
         }
-        ArrayChoice start = equalShares(tilt);
-        if (withKinds && start.kinds.empty()) start.kinds.assign(size_t(cells), session_.blobFormat().defaultKind);
-        start = rigged(start).value_or(palc);
+        const ArrayChoice start = rigged(equalShares(tilt)).value_or(palc);
         const Evenness startEvenness = score(start);
         if (first || startEvenness.objectiveDb < result.startEvenness.objectiveDb) {
             result.start = start;
@@ -814,11 +811,7 @@ DesignResult Designer::run() {
     for (const ArrayChoice* choice : {&result.palc, &result.start, &result.uniform}) {
         if (meetsRigging(*choice)) starts.push_back(*choice);
     }
-    if (starts.empty()) {
-        ArrayChoice least{std::vector<double>(size_t(cells), 0.0), scenario_.kinds, tiltValues.front()};
-        if (withKinds && least.kinds.empty()) least.kinds.assign(size_t(cells), session_.blobFormat().defaultKind);
-        starts.push_back(rigged(least).value_or(least));
-    }
+    if (starts.empty()) starts.push_back(rigged(leastArray()).value_or(leastArray()));
     ArrayChoice best;
     Evenness bestEvenness;
     bestEvenness.objectiveDb = HUGE_VAL;
@@ -898,7 +891,6 @@ DesignResult Designer::run() {
     std::unique_ptr<ProgressBar> progress;
     if (options_.showProgress) progress = std::make_unique<ProgressBar>(kKicks + 1);
     for (ArrayChoice start : starts) {
-        if (withKinds && start.kinds.empty()) start.kinds.assign(size_t(cells), session_.blobFormat().defaultKind);
         Evenness startEvenness = score(start);
         descend(start, startEvenness);
         // The first start is kept even when no evaluation was worth anything.

@@ -182,6 +182,10 @@ private:
     std::optional<ArrayChoice> rigged(ArrayChoice choice) const;
     std::vector<double> tilts() const;
     bool splayMatters(size_t cell) const;
+    // Every cell at splay 0, in kinds_, at the first tilt tried.
+    ArrayChoice leastArray() const;
+    // How far a point lies ahead of the array position, along its aim.
+    double aheadOfArrayM(const Vec3& point) const;
 
     const Session& session_;
     const Scenario& scenario_;
@@ -192,6 +196,9 @@ private:
     int reversalsAllowed_ = 0;
     std::vector<int> kindRank_;  // by kind: 0 the narrowest
     std::vector<std::optional<double>> lockedDeg_;  // per cell
+    // The kinds every baseline starts from: the scenario's, or where cells
+    // carry a kind and it gives none, the plug-in's default in every cell.
+    std::vector<int> kinds_;
     std::optional<double> fixedTiltDeg_;
     // Seats: the audience's (centre line first, then its edges), then the
     // surfaces to avoid; per audience seat its segment and log2 distance.
