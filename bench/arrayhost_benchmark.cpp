@@ -1,5 +1,6 @@
 // The stand-in host's own arithmetic. Per seat: the power and coherent sums
-// of one seat's cell responses, in both coherent modes, timed against the
+// of one seat's cell responses as the plug-in reports them and as point
+// sources, in both coherent modes, timed against the
 // same sums evaluated as written down (a sine, cosine and power of ten per
 // cell and frequency), for responses like a 12- or 16-cell array's at a seat
 // 20 m away. Per design step: one array of 16 ktr4 cells set up and measured
@@ -33,6 +34,7 @@ std::vector<CellResponse> seatResponses(int cells) {
             out[size_t(c)].phasesDeg[size_t(band)] = phase(random);
         }
         out[size_t(c)].pathM = 20.0f + 0.3f * float(c) + spread(random) * 0.01f;
+        out[size_t(c)].arrayDistanceM = 20.0f;
     }
     return out;
 }
@@ -41,6 +43,14 @@ void fastSums(benchmark::State& state, CoherentMode mode) {
     const auto cells = seatResponses(int(state.range(0)));
     const arrayhost::CoherentSum sum(343.0, mode);
     for (auto _ : state) benchmark::DoNotOptimize(sum.both(cells.data(), int(cells.size())));
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void pointSourceSums(benchmark::State& state, CoherentMode mode) {
+    const auto cells = seatResponses(int(state.range(0)));
+    const arrayhost::CoherentSum sum(343.0, mode);
+    const arrayhost::InterfaceLaw law = arrayhost::interfaceLaw(0.3 * double(state.range(0) - 1), 50, true);
+    for (auto _ : state) benchmark::DoNotOptimize(sum.pointSources(cells.data(), int(cells.size()), law));
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
@@ -54,6 +64,8 @@ void directSums(benchmark::State& state, CoherentMode mode) {
 
 BENCHMARK_CAPTURE(fastSums, band_average, CoherentMode::BandAverage)->Arg(12)->Arg(16);
 BENCHMARK_CAPTURE(fastSums, centre_only, CoherentMode::CentreOnly)->Arg(12)->Arg(16);
+BENCHMARK_CAPTURE(pointSourceSums, band_average, CoherentMode::BandAverage)->Arg(12)->Arg(16);
+BENCHMARK_CAPTURE(pointSourceSums, centre_only, CoherentMode::CentreOnly)->Arg(12);
 BENCHMARK_CAPTURE(directSums, band_average, CoherentMode::BandAverage)->Arg(12);
 BENCHMARK_CAPTURE(directSums, centre_only, CoherentMode::CentreOnly)->Arg(12);
 

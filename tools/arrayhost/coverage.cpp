@@ -21,9 +21,8 @@ SeatResult measureSeat(const Session& session, const Vec3& seatM, double speedOf
     result.poses.resize(size_t(session.cellCount()));
     result.cells.resize(size_t(session.cellCount()));
     result.refusedCalls = session.respond(result.poses.data(), result.cells.data());
-    const SeatLevels levels = CoherentSum(speedOfSoundMPerS, mode).both(result.cells.data(), session.cellCount());
-    result.powerDb = levels.powerDb;
-    result.coherentDb = levels.coherentDb;
+    result.law = session.interfaceLaw(result.poses.data());
+    result.sums = CoherentSum(speedOfSoundMPerS, mode).all(result.cells.data(), session.cellCount(), result.law);
     return result;
 }
 
@@ -33,11 +32,11 @@ CoverageMap::CoverageMap(const AudiencePlane& plane, std::vector<int> bands)
 }
 
 std::string CoverageMap::layerName(int layer) const {
-    const bool power = layer % 2 == 1;
-    const size_t band = size_t(layer / 2);
+    const CellSum sum = kEveryCellSum[layer % kSums];
+    const size_t band = size_t(layer / kSums);
     std::string name = band < bands_.size() ? bandLabel(bands_[band]) : "broadband";
     name.erase(std::remove(name.begin(), name.end(), ' '), name.end());
-    name += power ? "_power" : "_coherent";
+    name = name + "_" + cellSumName(sum);
     return name + (band < bands_.size() ? "_dB" : "_dBA");
 }
 
@@ -135,6 +134,8 @@ CoverageMap sweepAudience(const Session& session, const Scenario& scenario, Swee
     const int cells = session.cellCount(), columns = plane.columns();
     std::vector<CellPose> poses(static_cast<size_t>(cells));
     const CoherentSum coherent(scenario.speedOfSoundMPerS, scenario.coherentSum);
+    // The array stands still while the seats move: one law for the sweep.
+    const InterfaceLaw law = session.interfaceLaw(session.cellPoses().data());
     const long seats = long(columns) * long(plane.rows());
     std::unique_ptr<ProgressBar> progress;
     if (showProgress) progress = std::make_unique<ProgressBar>(seats);
@@ -156,16 +157,16 @@ CoverageMap sweepAudience(const Session& session, const Scenario& scenario, Swee
             timing.refusedCalls += session.respond(poses.data(), responses->data() + size_t(column) * size_t(cells));
         }
         inPlugin += Clock::now() - before;
-        workers.submit([&map, &coherent, responses, row, columns, cells] {
+        workers.submit([&map, &coherent, &law, responses, row, columns, cells] {
             for (int column = 0; column < columns; ++column) {
-                const SeatLevels levels = coherent.both(responses->data() + size_t(column) * size_t(cells), cells);
-                for (size_t k = 0; k < map.bands().size(); ++k) {
-                    const size_t band = size_t(map.bands()[k]);
-                    map.at(map.bandLayer(k, MapSum::Coherent), column, row) = float(levels.coherentDb[band]);
-                    map.at(map.bandLayer(k, MapSum::Power), column, row) = float(levels.powerDb[band]);
+                const SeatSums sums = coherent.all(responses->data() + size_t(column) * size_t(cells), cells, law);
+                for (CellSum sum : kEveryCellSum) {
+                    for (size_t k = 0; k < map.bands().size(); ++k) {
+                        const size_t band = size_t(map.bands()[k]);
+                        map.at(map.bandLayer(k, sum), column, row) = float(sums.bandsDb(sum)[band]);
+                    }
+                    map.at(map.broadbandLayer(sum), column, row) = float(sums.broadbandDbA(sum));
                 }
-                map.at(map.broadbandLayer(MapSum::Coherent), column, row) = float(levels.coherentDbA);
-                map.at(map.broadbandLayer(MapSum::Power), column, row) = float(levels.powerDbA);
             }
         });
         if (progress) progress->update(long(row + 1) * columns);

@@ -1,6 +1,7 @@
 // The audience plane swept seat by seat, and what the host learns at one seat.
 #pragma once
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -10,30 +11,33 @@
 
 namespace arrayhost {
 
-// Everything read at one seat, with the array's level summed both ways.
+// Everything read at one seat, with the array's level in every sum.
 struct SeatResult {
     Vec3 seatM;
     int refusedCalls = 0;  // calls that answered other than 0
     float arrayDistanceM = 0;  // CI_GetDistance
     std::vector<CellPose> poses;
     std::vector<CellResponse> cells;
-    BandValues powerDb{}, coherentDb{};
+    InterfaceLaw law;  // the plug-in's, taken off for the point sources
+    SeatSums sums;
 };
 
 SeatResult measureSeat(const Session& session, const Vec3& seatM, double speedOfSoundMPerS, CoherentMode mode);
 
-// Levels over the audience grid in layers: per map band its coherent and
-// power sums, then the A-weighted broadband level of both sums.
+// Levels over the audience grid in layers: per map band its three sums
+// (cells, power, interface-coherent), then the A-weighted broadband level of
+// each.
 class CoverageMap {
 public:
     CoverageMap(const AudiencePlane& plane, std::vector<int> bands);
 
+    static constexpr int kSums = int(std::size(kEveryCellSum));
     const AudiencePlane& plane() const { return plane_; }
     const std::vector<int>& bands() const { return bands_; }
-    int layerCount() const { return 2 * int(bands_.size()) + 2; }
-    int bandLayer(size_t mapBand, MapSum sum) const { return 2 * int(mapBand) + (sum == MapSum::Power); }
-    int broadbandLayer(MapSum sum) const { return 2 * int(bands_.size()) + (sum == MapSum::Power); }
-    std::string layerName(int layer) const;  // "1kHz_coherent_dB", "broadband_power_dBA"
+    int layerCount() const { return kSums * (int(bands_.size()) + 1); }
+    int bandLayer(size_t mapBand, CellSum sum) const { return kSums * int(mapBand) + int(sum); }
+    int broadbandLayer(CellSum sum) const { return kSums * int(bands_.size()) + int(sum); }
+    std::string layerName(int layer) const;  // "1kHz_cells_dB", "broadband_power_dBA"
 
     float& at(int layer, int column, int row);
     float at(int layer, int column, int row) const;

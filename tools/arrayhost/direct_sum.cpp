@@ -7,7 +7,10 @@
 
 namespace arrayhost {
 
-BandValues directCoherentSum(const CellResponse* cells, int count, double speedOfSoundMPerS, CoherentMode mode) {
+namespace {
+
+BandValues directSum(const CellResponse* cells, int count, double speedOfSoundMPerS, CoherentMode mode,
+                     const InterfaceLaw* law) {
     BandValues out{};
     for (int band = 0; band < kBandCount; ++band) {
         std::vector<double> hz;
@@ -28,13 +31,32 @@ BandValues directCoherentSum(const CellResponse* cells, int count, double speedO
             for (int c = 0; c < count; ++c) {
                 const double phase = cells[c].phasesDeg[size_t(band)] * std::numbers::pi / 180 -
                                      2 * std::numbers::pi * f * cells[c].pathM / speedOfSoundMPerS;
-                sum += std::pow(10.0, cells[c].levelsDb[size_t(band)] / 20.0) * std::polar(1.0, phase);
+                double levelDb = cells[c].levelsDb[size_t(band)], spreading = 1;
+                if (law != nullptr) {
+                    if (levelDb <= 0) continue;  // floored by the plug-in: silent
+                    const double d = cells[c].arrayDistanceM, r = cells[c].pathM;
+                    const double alpha = law->airAbsorptionDbPerM[size_t(band)];
+                    levelDb += interfaceLossDb(d, law->farFieldOffsetDb[size_t(band)]) + alpha * d - alpha * r;
+                    spreading = 1 / std::max(r, kNearestPathM);
+                }
+                sum += std::pow(10.0, levelDb / 20.0) * spreading * std::polar(1.0, phase);
             }
             energy += std::norm(sum);
         }
         out[size_t(band)] = powerToDb(energy / double(hz.size()));
     }
     return out;
+}
+
+}  // namespace
+
+BandValues directCoherentSum(const CellResponse* cells, int count, double speedOfSoundMPerS, CoherentMode mode) {
+    return directSum(cells, count, speedOfSoundMPerS, mode, nullptr);
+}
+
+BandValues directPointSourceSum(const CellResponse* cells, int count, double speedOfSoundMPerS, CoherentMode mode,
+                                const InterfaceLaw& law) {
+    return directSum(cells, count, speedOfSoundMPerS, mode, &law);
 }
 
 }  // namespace arrayhost

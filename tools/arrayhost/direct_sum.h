@@ -10,4 +10,9 @@ namespace arrayhost {
 
 BandValues directCoherentSum(const CellResponse* cells, int count, double speedOfSoundMPerS, CoherentMode mode);
 
+// The `cells` sum as written down: each level with the law taken back off,
+// 1/r and the absorption over the cell's own path, then the coherent sum.
+BandValues directPointSourceSum(const CellResponse* cells, int count, double speedOfSoundMPerS, CoherentMode mode,
+                                const InterfaceLaw& law);
+
 }  // namespace arrayhost

@@ -260,8 +260,11 @@ int run(const Options& options) {
                 scenario.seatM->y >= plane.yMinM && scenario.seatM->y <= plane.yMaxM) {
                 labels.markers.push_back({scenario.seatM->x, scenario.seatM->y, "seat"});
             }
-            const char* sumText = scenario.mapSum == MapSum::Coherent ? "coherent sum" : "power sum";
-            const char* sumDetail = scenario.mapSum != MapSum::Coherent ? ""
+            const std::string sumText =
+                scenario.mapSum == CellSum::Cells   ? "cells as point sources"
+                : scenario.mapSum == CellSum::Power ? "host view: power sum"
+                                                    : "host view: interface-coherent (array gain counted twice)";
+            const char* sumDetail = scenario.mapSum == CellSum::Power ? ""
                                     : scenario.coherentSum == CoherentMode::BandAverage
                                         ? ", band-averaged"
                                         : ", at band centres";

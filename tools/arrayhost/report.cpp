@@ -22,8 +22,6 @@ std::string levelText(double db) {
     return db <= -99.95 ? format("%7s", "<-99.9") : format("%7.1f", db);
 }
 
-const char* sumName(MapSum sum) { return sum == MapSum::Coherent ? "coherent" : "power"; }
-
 }  // namespace
 
 std::string formatRate(double perSecond) {
@@ -72,14 +70,21 @@ std::string formatSeat(const SeatResult& seat, double speedOfSoundMPerS) {
     std::string out = format("Seat (%.2f, %.2f, %.2f) m: %.2f m from the array position; CI_GetCompFR's time %.2f ms\n",
                              seat.seatM.x, seat.seatM.y, seat.seatM.z, double(seat.arrayDistanceM),
                              cells > 0 ? 1000.0 * seat.cells[0].reportedTimeS : 0.0);
-    out += "Levels at the seat, dB, per cell and summed over the cells\n";
+    out += "Levels at the seat, dB: per cell as the plug-in reports them; the array as point sources (cells),\n"
+           "and two views of how a host might add the plug-in's levels (power, interface-coherent)\n";
     out += "     band";
     for (int c = 1; c <= cells; ++c) out += format("%7d", c);
-    out += " |   power coherent\n";
+    out += " |   cells |   power  interface-coherent\n";
+    auto sumsRow = [&](double cellsDb, double powerDb, double coherentDb) {
+        return " | " + levelText(cellsDb) + " | " + levelText(powerDb) + format("  %18s", levelText(coherentDb).c_str()) +
+               "\n";
+    };
+    const SeatSums& sums = seat.sums;
     for (int band = 0; band < kBandCount; ++band) {
         out += format("%9s", bandLabel(band).c_str());
         for (const CellResponse& r : seat.cells) out += levelText(r.levelsDb[band]);
-        out += " | " + levelText(seat.powerDb[band]) + "  " + levelText(seat.coherentDb[band]) + "\n";
+        out += sumsRow(sums.bandsDb(CellSum::Cells)[band], sums.bandsDb(CellSum::Power)[band],
+                       sums.bandsDb(CellSum::InterfaceCoherent)[band]);
     }
     out += "    dB(A)";
     for (const CellResponse& r : seat.cells) {
@@ -87,7 +92,8 @@ std::string formatSeat(const SeatResult& seat, double speedOfSoundMPerS) {
         for (int band = 0; band < kBandCount; ++band) levels[band] = r.levelsDb[band];
         out += levelText(aWeightedDb(levels));
     }
-    out += " | " + levelText(aWeightedDb(seat.powerDb)) + "  " + levelText(aWeightedDb(seat.coherentDb)) + "\n";
+    out += sumsRow(aWeightedDb(sums.bandsDb(CellSum::Cells)), aWeightedDb(sums.bandsDb(CellSum::Power)),
+                   aWeightedDb(sums.bandsDb(CellSum::InterfaceCoherent)));
     out += "   path m";
     for (const CellResponse& r : seat.cells) out += format("%7.2f", double(r.pathM));
     out += "\n   ms    ";
@@ -98,15 +104,20 @@ std::string formatSeat(const SeatResult& seat, double speedOfSoundMPerS) {
         for (float l : r.levelsDb) nan = nan || std::isnan(l);
     }
     if (nan) out += "NaN: the plug-in answered levels that are not a number; every sum they enter is NaN too.\n";
-    out += "Power sum: 10 log10 of the summed 10^(L/10). Coherent sum: the cells' pressures 10^(L/20) added\n"
-           "with phase = reported filter phase - 2 pi f r / c at the band's nominal centre f, where r is each\n"
-           "cell's own path (CI_GetCompDistance, row `path m`) and c the speed of sound. CI_GetCompFR reports\n"
-           "one propagation time per array, from the array position, which cannot tell the cells apart.\n"
-           "dB(A): energy sum of the 21 band levels after A-weighting.\n";
+    out += "cells: every cell a point source. The plug-in's level has its distance law taken back off (no loss\n"
+           "within 1 m of the array position, 3 dB per doubling up to the transition distance L^2 f / 700, 6 dB\n"
+           "beyond) with the air absorption over that distance; then 1/r and the air absorption over the cell's\n"
+           "own path r (CI_GetCompDistance, row `path m`), and the pressures added with phase = reported filter\n"
+           "phase - 2 pi f r / c, c the speed of sound. The near field of the line comes out of this sum.\n"
+           "How the host program adds the cells is not known. Two candidate host views of the plug-in's levels as\n"
+           "they stand: power, 10 log10 of the summed 10^(L/10); interface-coherent, the same levels added with\n"
+           "the path phases, which counts the array's gain twice (once in the plug-in's law, once in the sum).\n"
+           "CI_GetCompFR reports one propagation time per array, from the array position, which cannot tell the\n"
+           "cells apart. dB(A): energy sum of the 21 band levels after A-weighting.\n";
     return out;
 }
 
-std::string formatCoverage(const CoverageMap& map, const SweepTiming& timing, MapSum sum) {
+std::string formatCoverage(const CoverageMap& map, const SweepTiming& timing, CellSum sum) {
     const AudiencePlane& p = map.plane();
     std::string out = format("Audience plane: x %g to %g m, y %g to %g m, at %g m; grid %g m, %d x %d seats\n",
                              p.xMinM, p.xMaxM, p.yMinM, p.yMaxM, p.heightM, p.resolutionM, p.columns(), p.rows());
@@ -117,7 +128,10 @@ std::string formatCoverage(const CoverageMap& map, const SweepTiming& timing, Ma
                   timing.pluginSeconds,
                   formatRate(timing.pluginSeconds > 0 ? timing.responses / timing.pluginSeconds : 0).c_str(),
                   timing.pluginSeconds > 0 ? timing.seconds / timing.pluginSeconds : 0.0);
-    out += format("Maps (%s sum): loudest and quietest seat\n", sumName(sum));
+    out += format("Maps (%s sum%s): loudest and quietest seat\n", cellSumName(sum),
+                  sum == CellSum::Cells ? ", every cell a point source"
+                  : sum == CellSum::Power ? ", a host view: the plug-in's levels by energy"
+                                          : ", a host view that counts the array's gain twice");
     auto line = [&](const std::string& name, int layer, const char* unit) {
         const auto hi = map.loudest(layer), lo = map.quietest(layer);
         const Vec3 a = p.point(hi.column, hi.row), b = p.point(lo.column, lo.row);

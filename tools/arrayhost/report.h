@@ -12,9 +12,9 @@ namespace arrayhost {
 
 std::string formatDescriptors(const Descriptors& d, const std::string& libraryPath);
 std::string formatSetup(const Scenario& s, const std::vector<CellPose>& poses);
-// Per-cell levels by band with both sums, and the A-weighted broadband row.
+// Per-cell levels by band with the three sums, and the A-weighted broadband row.
 std::string formatSeat(const SeatResult& seat, double speedOfSoundMPerS);
-std::string formatCoverage(const CoverageMap& map, const SweepTiming& timing, MapSum sum);
+std::string formatCoverage(const CoverageMap& map, const SweepTiming& timing, CellSum sum);
 // "1.23 M/s", "456 k/s".
 std::string formatRate(double perSecond);
 

@@ -29,7 +29,7 @@ audience = -15 -40 15 0 1.2
 audience_line = 0 -3 1.2; 0 -40 1.2
 resolution = 0.2
 map_bands = 250 1000 4000
-map_sum = coherent
+map_sum = cells
 map_range = 24
 )";
 
@@ -296,12 +296,16 @@ private:
                 s.mapBands.push_back(band);
             }
         } else if (key == "map_sum") {
+            bool known = false;
+            for (CellSum sum : kEveryCellSum) {
+                if (value == cellSumName(sum)) s.mapSum = sum, known = true;
+            }
             if (value == "coherent") {
-                s.mapSum = MapSum::Coherent;
-            } else if (value == "power") {
-                s.mapSum = MapSum::Power;
-            } else {
-                fail("expected `coherent` or `power`, found `" + value + "`");
+                // The name of the sum that counted the array's gain twice.
+                fail("`coherent` is now `interface-coherent` (the plug-in's levels added with path phases, which "
+                     "counts the array's gain twice) or `cells` (every cell a point source: the physical sum)");
+            } else if (!known) {
+                fail("expected `cells`, `power` or `interface-coherent`, found `" + value + "`");
             }
         } else if (key == "coherent_sum") {
             if (value == "band") {

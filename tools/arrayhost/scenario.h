@@ -57,8 +57,6 @@ struct Filter {
     BandValues phasesDeg{};
 };
 
-enum class MapSum { Coherent, Power };
-
 struct Scenario {
     std::string source;          // file it came from, or "default scenario"
     std::string plugin = "ktr4";  // deliverable name or library path
@@ -83,7 +81,7 @@ struct Scenario {
     std::optional<double> maxTotalSplayDeg;
     std::optional<double> topAngleDeg;
     std::vector<int> mapBands;   // band indices drawn as maps besides the broadband one
-    MapSum mapSum = MapSum::Coherent;
+    CellSum mapSum = CellSum::Cells;
     CoherentMode coherentSum = CoherentMode::BandAverage;
     double mapRangeDb = 30.0;    // span of the colour scale below the map's maximum
     std::map<std::string, int> keyLines;  // line of each key given, for later complaints

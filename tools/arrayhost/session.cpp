@@ -1,6 +1,7 @@
 #include "tools/arrayhost/session.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "tools/arrayhost/setup_blob.h"
@@ -111,6 +112,8 @@ bool Session::setUp(const Scenario& s, std::string& error) {
     }
     const int32_t leaveAbsorptionOut = s.airAbsorption ? 0 : 1;
     p.DLLSetFlag(1, &leaveAbsorptionOut);
+    humidityPercent_ = s.humidityPercent;
+    airAbsorption_ = s.airAbsorption;
 
     instance_ = p.CI_GetFreeID();
     if (instance_ < 0) {
@@ -189,6 +192,8 @@ float Session::setSeat(const Vec3& seatM) const {
 int Session::respond(CellPose* poses, CellResponse* responses) const {
     const host::PluginLibrary& p = *library_;
     int refused = 0;
+    const float arrayDistanceM = p.CI_GetDistance();
+    refused += arrayDistanceM < 0;
     for (int cell = 1; cell <= cellCount_; ++cell) {
         float position[3] = {}, angles[3] = {};
         refused += p.CI_GetCompPosition3fv(cell, position) != 0;
@@ -197,9 +202,20 @@ int Session::respond(CellPose* poses, CellResponse* responses) const {
         CellResponse& r = responses[cell - 1];
         refused += p.CI_GetCompFR(cell, r.levelsDb.data(), r.phasesDeg.data(), &r.reportedTimeS) != 0;
         r.pathM = p.CI_GetCompDistance(cell);
+        r.arrayDistanceM = arrayDistanceM;
         refused += r.pathM < 0;  // -1.0 is the refusal of a distance
     }
     return refused;
+}
+
+InterfaceLaw Session::interfaceLaw(const CellPose* poses) const {
+    double lengthM = 0;
+    if (cellCount_ > 1) {
+        const Vec3 &first = poses[0].positionM, &last = poses[cellCount_ - 1].positionM;
+        lengthM = std::sqrt((last.x - first.x) * (last.x - first.x) + (last.y - first.y) * (last.y - first.y) +
+                            (last.z - first.z) * (last.z - first.z));
+    }
+    return arrayhost::interfaceLaw(lengthM, humidityPercent_, airAbsorption_);
 }
 
 Mesh Session::mesh() const {

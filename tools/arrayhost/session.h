@@ -73,9 +73,14 @@ public:
     // Sets the seat and returns CI_GetDistance, the distance from the array.
     float setSeat(const Vec3& seatM) const;
     // For each cell at the current seat: its pose (as the host reads it before
-    // the response) and its response. `poses` and `responses` hold cellCount().
-    // Returns how many of the calls answered other than 0.
+    // the response) and its response, with the seat's CI_GetDistance. `poses`
+    // and `responses` hold cellCount(). Returns how many of the calls
+    // answered other than 0.
     int respond(CellPose* poses, CellResponse* responses) const;
+    // The distance law and air absorption the plug-in applied to the levels
+    // of the array whose cells stand at `poses` (cellCount() of them), with
+    // the room values set up.
+    InterfaceLaw interfaceLaw(const CellPose* poses) const;
 
     Mesh mesh() const;
 
@@ -86,6 +91,8 @@ private:
     int instance_ = -1;
     int cellCount_ = 0;
     BlobFormat format_;
+    double humidityPercent_ = 0;
+    bool airAbsorption_ = false;
 };
 
 }  // namespace arrayhost

@@ -1,7 +1,10 @@
 #include "tools/arrayhost/summation.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+
+#include "acoustics/air_absorption.h"
 
 namespace arrayhost {
 
@@ -121,17 +124,18 @@ struct Vectorised {
 
     // 2^y: 2^n from the exponent bits, 2^f = e^(f ln 2) for |f| <= 1/2.
     // Far below any level a plug-in reports (-750 dB in single precision)
-    // it gives the smallest normal number rather than zero.
+    // it gives zero: a floored level is silence.
     ALWAYS_INLINE static Lanes exp2(Lanes y) {
         const Scalar lowest = Scalar(1 - P::kExponentBias), highest = Scalar(P::kExponentBias);
-        y = select(y < lowest, broadcast(lowest), y);
+        const Bits belowNormal = y < lowest;
+        y = select(belowNormal, broadcast(lowest), y);
         y = select(y > highest, broadcast(highest), y);
         const Lanes shifted = y + P::kRoundingMagic;
         const Lanes n = shifted - P::kRoundingMagic;
         // The low bits of `shifted` hold n in two's complement.
         const Bits exponent = ((Bits)shifted - (Bits)broadcast(P::kRoundingMagic) + P::kExponentBias)
                               << P::kMantissaBits;
-        return horner(kExp, (y - n) * Scalar(kLn2)) * (Lanes)exponent;
+        return select(belowNormal, broadcast(0), horner(kExp, (y - n) * Scalar(kLn2)) * (Lanes)exponent);
     }
 
     // cos and sin of 2 pi t for |t| <= 1/2: both of the half angle, within
@@ -144,39 +148,77 @@ struct Vectorised {
     }
 
     static SeatEnergies sum(const CellResponse* cells, int count, int frequencies, const BandValues& firstCyclesPerMetre,
-                          const BandValues& stepCyclesPerMetre, const BandValues& aWeightingPower);
+                          const BandValues& stepCyclesPerMetre, const BandValues& aWeightingPower,
+                          const InterfaceLaw* law);
 };
+
+// A level the plug-in floored at 0 dB carries nothing but silence: far below
+// the smallest amplitude exp2 gives, so that its energy is zero.
+constexpr double kFlooredLevelDb = -1e4;
+
+// Per band, what turns a level the plug-in reported at a seat `d` from the
+// array position into the cell's level at 1 m: the law's loss and the
+// absorption over d put back.
+void undoLaw(const InterfaceLaw& law, double arrayDistanceM, double* restoreDb) {
+    for (int band = 0; band < kBandCount; ++band) {
+        restoreDb[band] = interfaceLossDb(arrayDistanceM, law.farFieldOffsetDb[size_t(band)]) +
+                          law.airAbsorptionDbPerM[size_t(band)] * arrayDistanceM;
+    }
+}
 
 
 template <typename Scalar>
 ALWAYS_INLINE SeatEnergies Vectorised<Scalar>::sum(const CellResponse* cells, int count, int frequencies,
                                    const BandValues& firstCyclesPerMetre, const BandValues& stepCyclesPerMetre,
-                                   const BandValues& aWeightingPower) {
+                                   const BandValues& aWeightingPower, const InterfaceLaw* law) {
     using Padded = Scalar[kPaddedBands];
     Lanes power[kChunks], re[kBandAverageFrequencies][kChunks], im[kBandAverageFrequencies][kChunks];
     for (int q = 0; q < kChunks; ++q) {
         power[q] = broadcast(0);
         for (int k = 0; k < frequencies; ++k) re[k][q] = im[k][q] = broadcast(0);
     }
+    // As point sources: per band the law taken back off, the same for every
+    // cell that the plug-in measured from the same distance (all of them, at
+    // one seat).
+    double restoreDb[kBandCount] = {};
+    double restoredAtM = std::nan("");
     // Stage by stage over all bands of a cell, so that the polynomials of
     // different bands, each a chain of dependent steps, overlap in the
     // processor instead of waiting on one another.
     for (int c = 0; c < count; ++c) {
         const CellResponse& cell = cells[c];
         const double pathM = cell.pathM;
+        // A point source spreads spherically over its own path (1/r in
+        // pressure, applied to the amplitude below) and loses the air's
+        // absorption along it.
+        Scalar spreading = 1;
+        if (law != nullptr) {
+            if (!(double(cell.arrayDistanceM) == restoredAtM)) {
+                restoredAtM = cell.arrayDistanceM;
+                undoLaw(*law, restoredAtM, restoreDb);
+            }
+            spreading = Scalar(1.0 / std::max(pathM, kNearestPathM));
+        }
         // The phase at the first frequency, and the turn from one frequency
         // to the next: the phase falls linearly with frequency (a delay), so
         // each further frequency is one rotation away.
         Padded level{}, firstTurns{}, stepTurns{};
         for (int band = 0; band < kBandCount; ++band) {
-            level[band] = cell.levelsDb[size_t(band)];
+            const double reported = cell.levelsDb[size_t(band)];
+            if (law == nullptr) {
+                level[band] = Scalar(reported);
+            } else if (reported > 0 || std::isnan(reported)) {
+                level[band] = Scalar(reported + restoreDb[band] - law->airAbsorptionDbPerM[size_t(band)] * pathM);
+            } else {
+                level[band] = Scalar(kFlooredLevelDb);
+            }
             const double travelled = fractionOfTurn(firstCyclesPerMetre[size_t(band)] * pathM);
             firstTurns[band] = Scalar(fractionOfTurn(cell.phasesDeg[size_t(band)] * kTurnsPerDegree - travelled));
             stepTurns[band] = Scalar(-fractionOfTurn(stepCyclesPerMetre[size_t(band)] * pathM));
         }
         Lanes zr[kChunks], zi[kChunks], wr[kChunks], wi[kChunks];
         for (int q = 0; q < kChunks; ++q) {
-            const Lanes amplitude = exp2(load(level + q * kLanes) * Scalar(kLog2Of10 / 20.0));
+            const Lanes amplitude = exp2(load(level + q * kLanes) * Scalar(kLog2Of10 / 20.0)) * spreading;
             power[q] += amplitude * amplitude;
             cosSinOfTurns(load(firstTurns + q * kLanes), zr[q], zi[q]);
             zr[q] *= amplitude;
@@ -222,11 +264,49 @@ ALWAYS_INLINE SeatEnergies Vectorised<Scalar>::sum(const CellResponse* cells, in
 BAND_AVERAGE_CLONES SeatEnergies bandAverageSum(const CellResponse* cells, int count, int frequencies,
                                                 const BandValues& firstCyclesPerMetre,
                                                 const BandValues& stepCyclesPerMetre,
-                                                const BandValues& aWeightingPower) {
-    return Vectorised<float>::sum(cells, count, frequencies, firstCyclesPerMetre, stepCyclesPerMetre, aWeightingPower);
+                                                const BandValues& aWeightingPower, const InterfaceLaw* law) {
+    return Vectorised<float>::sum(cells, count, frequencies, firstCyclesPerMetre, stepCyclesPerMetre, aWeightingPower,
+                                  law);
 }
 
 }  // namespace
+
+double interfaceLossDb(double distanceM, double farFieldOffsetDb) {
+    const double t = distanceM > 1.0 ? 10.0 * std::log10(distanceM) : 0.0;
+    return std::max(t, 2 * t - farFieldOffsetDb);
+}
+
+InterfaceLaw interfaceLaw(double arrayLengthM, double humidityPercent, bool airAbsorption) {
+    constexpr double kTransitionDivisorMPerS = 700.0;
+    InterfaceLaw law;
+    float absorption[kBandCount] = {};
+    if (airAbsorption) acoustics::computeAirAbsorption(float(humidityPercent), absorption);
+    for (size_t band = 0; band < size_t(kBandCount); ++band) {
+        const double transitionM = arrayLengthM * arrayLengthM * kBandCentresHz[band] / kTransitionDivisorMPerS;
+        law.farFieldOffsetDb[band] = 10.0 * std::log10(std::max(transitionM, 1.0));
+        law.airAbsorptionDbPerM[band] = absorption[band];
+    }
+    return law;
+}
+
+const char* cellSumName(CellSum sum) {
+    switch (sum) {
+        case CellSum::Cells: return "cells";
+        case CellSum::Power: return "power";
+        case CellSum::InterfaceCoherent: return "interface-coherent";
+    }
+    return "";
+}
+
+const BandValues& SeatSums::bandsDb(CellSum sum) const {
+    return sum == CellSum::Cells ? pointSources.coherentDb
+                                 : sum == CellSum::Power ? hostView.powerDb : hostView.coherentDb;
+}
+
+double SeatSums::broadbandDbA(CellSum sum) const {
+    return sum == CellSum::Cells ? pointSources.coherentDbA
+                                 : sum == CellSum::Power ? hostView.powerDbA : hostView.coherentDbA;
+}
 
 double powerToDb(double power) {
     if (std::isnan(power)) return power;  // a level that is not a number stays one
@@ -275,11 +355,26 @@ SeatLevels levelsOf(const SeatEnergies& e) {
 
 SeatLevels CoherentSum::both(const CellResponse* cells, int count) const { return levelsOf(energies(cells, count)); }
 
-SeatEnergies CoherentSum::energies(const CellResponse* cells, int count) const {
+SeatEnergies CoherentSum::sum(const CellResponse* cells, int count, const InterfaceLaw* law) const {
     if (frequencies_ == 1) {
-        return Vectorised<double>::sum(cells, count, 1, firstCyclesPerMetre_, stepCyclesPerMetre_, aWeightingPower_);
+        return Vectorised<double>::sum(cells, count, 1, firstCyclesPerMetre_, stepCyclesPerMetre_, aWeightingPower_,
+                                       law);
     }
-    return bandAverageSum(cells, count, frequencies_, firstCyclesPerMetre_, stepCyclesPerMetre_, aWeightingPower_);
+    return bandAverageSum(cells, count, frequencies_, firstCyclesPerMetre_, stepCyclesPerMetre_, aWeightingPower_, law);
+}
+
+SeatEnergies CoherentSum::energies(const CellResponse* cells, int count) const { return sum(cells, count, nullptr); }
+
+SeatEnergies CoherentSum::pointSourceEnergies(const CellResponse* cells, int count, const InterfaceLaw& law) const {
+    return sum(cells, count, &law);
+}
+
+SeatLevels CoherentSum::pointSources(const CellResponse* cells, int count, const InterfaceLaw& law) const {
+    return levelsOf(pointSourceEnergies(cells, count, law));
+}
+
+SeatSums CoherentSum::all(const CellResponse* cells, int count, const InterfaceLaw& law) const {
+    return {both(cells, count), pointSources(cells, count, law)};
 }
 
 BandValues CoherentSum::operator()(const CellResponse* cells, int count) const {

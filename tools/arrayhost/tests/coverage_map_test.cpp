@@ -56,13 +56,14 @@ Pixel nearestColour(const Canvas& c, Rgb target, int xEnd) {
 
 }  // namespace
 
-TEST(CoverageMap, LayersHoldEachBandsTwoSumsThenBroadband) {
+TEST(CoverageMap, LayersHoldEachBandsThreeSumsThenBroadband) {
     CoverageMap map(plane(0, 0, 2, 1, 0.5), {1, 13});
-    EXPECT_EQ(map.layerCount(), 6);
-    EXPECT_EQ(map.layerName(map.bandLayer(0, MapSum::Coherent)), "125Hz_coherent_dB");
-    EXPECT_EQ(map.layerName(map.bandLayer(1, MapSum::Power)), "2kHz_power_dB");
-    EXPECT_EQ(map.layerName(map.broadbandLayer(MapSum::Coherent)), "broadband_coherent_dBA");
-    EXPECT_EQ(map.layerName(map.broadbandLayer(MapSum::Power)), "broadband_power_dBA");
+    EXPECT_EQ(map.layerCount(), 9);
+    EXPECT_EQ(map.layerName(map.bandLayer(0, CellSum::Cells)), "125Hz_cells_dB");
+    EXPECT_EQ(map.layerName(map.bandLayer(0, CellSum::InterfaceCoherent)), "125Hz_interface-coherent_dB");
+    EXPECT_EQ(map.layerName(map.bandLayer(1, CellSum::Power)), "2kHz_power_dB");
+    EXPECT_EQ(map.layerName(map.broadbandLayer(CellSum::Cells)), "broadband_cells_dBA");
+    EXPECT_EQ(map.layerName(map.broadbandLayer(CellSum::Power)), "broadband_power_dBA");
     // Layers and points do not overlap.
     for (int layer = 0; layer < map.layerCount(); ++layer) {
         for (int r = 0; r < 3; ++r) {
@@ -129,7 +130,7 @@ TEST(CoverageMap, NaNSeatsAreCountedSkippedAndDrawnGrey) {
 
 TEST(CoverageMap, CsvHasAHeaderAndOneLinePerSeat) {
     CoverageMap map(plane(-1, -2, 1, 0, 1), {10});
-    map.at(map.broadbandLayer(MapSum::Power), 2, 1) = 87.25f;
+    map.at(map.broadbandLayer(CellSum::Power), 2, 1) = 87.25f;
     const std::string path = ::testing::TempDir() + "arrayhost_coverage_test.csv";
     std::string error;
     ASSERT_TRUE(writeCoverageCsv(map, path, error)) << error;
@@ -137,8 +138,10 @@ TEST(CoverageMap, CsvHasAHeaderAndOneLinePerSeat) {
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     ASSERT_EQ(lines.size(), 1u + 9u);
-    EXPECT_EQ(lines[0], "x_m,y_m,1kHz_coherent_dB,1kHz_power_dB,broadband_coherent_dBA,broadband_power_dBA");
-    EXPECT_EQ(lines[1 + 1 * 3 + 2], "1.000,-1.000,-300.00,-300.00,-300.00,87.25");
+    EXPECT_EQ(lines[0],
+              "x_m,y_m,1kHz_cells_dB,1kHz_power_dB,1kHz_interface-coherent_dB,broadband_cells_dBA,"
+              "broadband_power_dBA,broadband_interface-coherent_dBA");
+    EXPECT_EQ(lines[1 + 1 * 3 + 2], "1.000,-1.000,-300.00,-300.00,-300.00,-300.00,87.25,-300.00");
     std::remove(path.c_str());
     EXPECT_FALSE(writeCoverageCsv(map, ::testing::TempDir() + "no/such/dir/x.csv", error));
 }

@@ -91,7 +91,8 @@ TEST_F(DefaultScenarioRun, ImagesExistWithTheirSizes) {
 TEST_F(DefaultScenarioRun, CoverageHasEverySeatOfTheGrid) {
     const AudiencePlane& plane = *scenario_.audience;
     ASSERT_EQ(table_->rows.size(), size_t(plane.columns()) * size_t(plane.rows()));
-    for (const char* layer : {"broadband_coherent_dBA", "broadband_power_dBA", "1kHz_coherent_dB"}) {
+    for (const char* layer : {"broadband_cells_dBA", "broadband_power_dBA", "broadband_interface-coherent_dBA",
+                              "1kHz_cells_dB"}) {
         EXPECT_GE(table_->column(layer), 2) << layer;
     }
     // Every seat hears the array: no level at the floor of what the plug-in reports.
@@ -101,7 +102,7 @@ TEST_F(DefaultScenarioRun, CoverageHasEverySeatOfTheGrid) {
 
 TEST_F(DefaultScenarioRun, LoudestSeatLiesInFrontOfTheArray) {
     const Vec3 array = scenario_.arrayPositionM;
-    for (const char* layer : {"broadband_coherent_dBA", "broadband_power_dBA"}) {
+    for (const char* layer : {"broadband_cells_dBA", "broadband_power_dBA"}) {
         const int c = table_->column(layer);
         const std::vector<double>* loudest = &table_->rows.front();
         for (const auto& row : table_->rows) {
@@ -127,9 +128,9 @@ TEST_F(DefaultScenarioRun, LevelsFallWithDistanceAlongTheAxis) {
         }
         EXPECT_GT(levelAt(layer, x, -10) - levelAt(layer, x, -40), 3.0) << layer;
     }
-    // Summed coherently, the splayed array evens the floor out: the level
+    // As point sources, the splayed array evens the floor out: the level
     // still ends lower at the back, and never climbs on the way there.
-    const char* coherent = "broadband_coherent_dBA";
+    const char* coherent = "broadband_cells_dBA";
     double previous = levelAt(coherent, x, -10);
     for (double y = -15; y >= -40; y -= 5) {
         const double level = levelAt(coherent, x, y);
@@ -144,7 +145,8 @@ TEST_F(DefaultScenarioRun, ReportNamesTheSumsAndTheSpeed) {
     std::ostringstream text;
     text << in.rdbuf();
     const std::string report = text.str();
-    for (const char* part : {"Array: 12 cells", "power coherent", "CI_GetCompDistance", "responses in",
+    for (const char* part : {"Array: 12 cells", "cells |   power  interface-coherent", "CI_GetCompDistance", "responses in",
+                             "Maps (cells sum, every cell a point source)",
                              "arrayhost-map-broadband.png"}) {
         EXPECT_NE(report.find(part), std::string::npos) << part;
     }

@@ -85,7 +85,7 @@ TEST(Scenario, EveryKeyLandsInItsField) {
     EXPECT_DOUBLE_EQ(s.audience->heightM, 1.1);
     EXPECT_DOUBLE_EQ(s.audience->resolutionM, 0.5);
     EXPECT_EQ(s.mapBands, (std::vector<int>{1, 13}));  // 125 Hz and 2 kHz
-    EXPECT_EQ(s.mapSum, MapSum::Power);
+    EXPECT_EQ(s.mapSum, CellSum::Power);
     EXPECT_DOUBLE_EQ(s.mapRangeDb, 24);
     EXPECT_EQ(s.coherentSum, CoherentMode::CentreOnly);
     ASSERT_TRUE(s.audienceLine.has_value());
@@ -113,6 +113,7 @@ TEST(Scenario, DefaultsForKeysLeftOut) {
     EXPECT_FALSE(s.audience.has_value());
     EXPECT_FALSE(s.audienceLine.has_value());
     EXPECT_EQ(s.coherentSum, CoherentMode::BandAverage);
+    EXPECT_EQ(s.mapSum, CellSum::Cells);
     // One filter row given: the other stays at the plug-in's default 0.
     const Scenario f = parseOk(kBase + "filter_phases = 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21\n");
     ASSERT_TRUE(f.filter.has_value());
@@ -185,7 +186,8 @@ TEST(Scenario, BadInputNamesLineKeyAndReason) {
         {kBase + "audience = -15 -40 15 0 1\nresolution = 0\n", 5, "resolution", "above 0 m"},
         {kBase + "audience = -500 -500 500 0 1\nresolution = 0.1\n", 5, "resolution", "more than 2000000"},
         {kBase + "map_bands = 1000 1100\n", 4, "map_bands", "1100 Hz is not a band centre"},
-        {kBase + "map_sum = complex\n", 4, "map_sum", "expected `coherent` or `power`"},
+        {kBase + "map_sum = complex\n", 4, "map_sum", "expected `cells`, `power` or `interface-coherent`"},
+        {kBase + "map_sum = coherent\n", 4, "map_sum", "`coherent` is now `interface-coherent`"},
         {kBase + "map_range = 1\n", 4, "map_range", "outside 3 to 120 dB"},
         {kBase + "coherent_sum = both\n", 4, "coherent_sum", "expected `band` or `centre`"},
         {kBase + "audience_line = 0 -5 1.2\n", 4, "audience_line", "at least 2 points"},
