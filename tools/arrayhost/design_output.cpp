@@ -48,6 +48,8 @@ std::string rangeLabel(int first, int last) { return bandLabel(first) + "-" + ba
 
 }  // namespace
 
+int designExitStatus(const DesignResult& result) { return result.chosenEvenness.valid() ? 0 : 1; }
+
 std::string slopeText(double v) {
     char text[16];
     std::snprintf(text, sizeof text, "%g", v);
@@ -64,11 +66,13 @@ std::string formatDesign(const DesignResult& r, const DesignOptions& options, co
     if (scenario.audienceWidthM > 0) {
         out += ", on the centre line and both edges of a " + fixed(scenario.audienceWidthM, 1) + " m wide audience";
     }
-    out += "; band-averaged coherent sums";
+    out += ";\nthe cells added as point sources (the plug-in's distance law taken off each level, 1/r and air\n"
+           "absorption over each cell's own path), band-averaged";
     if (options.robust) {
-        out += ",\neach seat's level the energy mean over the nominal scene and the line " + fixed(kPerturbLineM, 2) +
-               " m up, down, nearer and farther,\nthe tilt " + fixed(kPerturbTiltDeg, 1) +
-               " deg up and down, and the speed of sound " + fixed(100 * kPerturbSpeedOfSound, 0) + " % up and down";
+        out += "; each seat's level the energy mean over the nominal scene and the line " + fixed(kPerturbLineM, 2) +
+               " m\nup, down, nearer and farther, the tilt " + fixed(kPerturbTiltDeg, 1) +
+               " deg up and down, and the speed of sound " + fixed(100 * kPerturbSpeedOfSound, 0) +
+               " % up and down";
     }
     out += ".\nTarget: " + fixed(options.slopeDbPerDoubling, 1) +
            " dB per doubling of that distance. Spread: the 90th minus the 10th percentile of the level's\n"
@@ -108,12 +112,15 @@ std::string formatDesign(const DesignResult& r, const DesignOptions& options, co
                         {"best uniform splay", r.uniform, r.uniformEvenness},
                         {"PALC2", r.palc, r.palcEvenness},
                         {"chosen", r.chosen, r.chosenEvenness}};
+    auto notMeasured = [&](const char* name, const Evenness& e) {
+        std::snprintf(line, sizeof line,
+                      "  %-22s not measured: the plug-in refused %ld calls and answered NaN at %ld seats\n", name,
+                      e.refusedCalls, e.notANumberSeats);
+        return std::string(line);
+    };
     for (const Row& row : rows) {
         if (!row.e.valid()) {
-            std::snprintf(line, sizeof line,
-                          "  %-22s not measured: the plug-in refused %ld calls and answered NaN at %ld seats\n", row.name,
-                          row.e.refusedCalls, row.e.notANumberSeats);
-            out += line;
+            out += notMeasured(row.name, row.e);
             continue;
         }
         const auto comb = meanAndWorst(row.e.bandSpreadDb, kCombFirstBand, kCombLastBand);
@@ -122,16 +129,55 @@ std::string formatDesign(const DesignResult& r, const DesignOptions& options, co
                       comb.first, comb.second, row.e.fittedSlopeDbPerDoubling);
         out += line;
     }
+    if (options.robust) {
+        out += "\nThe nominal scene alone (no averaging over the perturbations, the same seats):\n";
+        std::snprintf(line, sizeof line, "  %-22s %9s %9s  %8s %8s  %8s %8s  %s\n", "", "", "broadband", "mean",
+                      "worst", "mean", "worst", "slope");
+        out += line;
+        for (const Row& row : rows) {
+            if (!row.e.valid()) {
+                out += notMeasured(row.name, row.e);
+                continue;
+            }
+            const Figures& n = row.e.nominal;
+            const auto comb = meanAndWorst(n.bandSpreadDb, kCombFirstBand, kCombLastBand);
+            std::snprintf(line, sizeof line, "  %-22s %9s %9.2f  %8.2f %8.2f  %8.2f %8.2f  %+.2f\n", row.name, "",
+                          n.broadbandSpreadDb, n.meanBandSpreadDb, n.worstBandSpreadDb, comb.first, comb.second,
+                          n.fittedSlopeDbPerDoubling);
+            out += line;
+        }
+    }
+    out += "\nThe chosen array in the two host views of the plug-in's levels. How the host program adds the\n"
+           "cells is not known; a host that adds them these ways shows this (the interface-coherent view counts\n"
+           "the array's gain twice, so a physically even array rises in it with distance):\n";
+    for (const auto& [name, e] : {std::pair{"power", &r.chosenPowerView},
+                                  std::pair{"interface-coherent", &r.chosenInterfaceView}}) {
+        if (!e->valid()) {
+            out += notMeasured(name, *e);
+            continue;
+        }
+        const auto comb = meanAndWorst(e->bandSpreadDb, kCombFirstBand, kCombLastBand);
+        std::snprintf(line, sizeof line, "  %-22s %9s %9.2f  %8.2f %8.2f  %8.2f %8.2f  %+.2f\n", name, "",
+                      e->broadbandSpreadDb, e->meanBandSpreadDb, e->worstBandSpreadDb, comb.first, comb.second,
+                      e->fittedSlopeDbPerDoubling);
+        out += line;
+    }
     if (robustness.size() == std::size(rows)) {
         out += "\nHow the figures hold: broadband and 1-8 kHz mean spread on a grid four times denser, and their\n"
                "range with the whole scene moved by each perturbation alone; the largest change from the figure\n"
                "above.\n";
         for (size_t i = 0; i < robustness.size(); ++i) {
             const Robustness& b = robustness[i];
-            std::snprintf(line, sizeof line,
-                          "  %-22s denser %5.2f %5.2f   moved %5.2f to %5.2f, %5.2f to %5.2f   largest change %.2f (%s)\n",
-                          rows[i].name, b.denseBroadbandDb, b.denseCombMeanDb, b.lowBroadbandDb, b.highBroadbandDb,
-                          b.lowCombMeanDb, b.highCombMeanDb, b.worstShiftDb, b.worstWhat.c_str());
+            if (!b.measured) {
+                std::snprintf(line, sizeof line, "  %-22s not measured\n", rows[i].name);
+            } else {
+                std::snprintf(line, sizeof line,
+                              "  %-22s denser %5.2f %5.2f   moved %5.2f to %5.2f, %5.2f to %5.2f   largest change "
+                              "%.2f (%s)\n",
+                              rows[i].name, b.denseBroadbandDb, b.denseCombMeanDb, b.lowBroadbandDb,
+                              b.highBroadbandDb, b.lowCombMeanDb, b.highCombMeanDb, b.worstShiftDb,
+                              b.worstWhat.c_str());
+            }
             out += line;
         }
     }
@@ -139,7 +185,8 @@ std::string formatDesign(const DesignResult& r, const DesignOptions& options, co
         out += "\nSurfaces to avoid: their loudest point against the audience's mean level, dB(A) (aim: -" +
                fixed(kAvoidBelowAudienceDb, 0) + " or below)\n";
         for (const Row& row : rows) {
-            std::snprintf(line, sizeof line, "  %-22s %+6.1f\n", row.name, row.e.avoidAboveAudienceDb);
+            if (!row.e.valid()) std::snprintf(line, sizeof line, "  %-22s not measured\n", row.name);
+            else std::snprintf(line, sizeof line, "  %-22s %+6.1f\n", row.name, row.e.avoidAboveAudienceDb);
             out += line;
         }
     }
@@ -149,14 +196,20 @@ std::string formatDesign(const DesignResult& r, const DesignOptions& options, co
         out += "  The splay shrinks once, at cell " + std::to_string(r.reversalJoint + 1) +
                ": the one joint the gap in the line allows.\n";
     }
-    out += "\nSpread per band, dB (scenario / uniform / PALC2 / chosen; last, the chosen array's power sum,\n"
-           "its coverage without the cells' interference):\n";
+    out += "\nSpread per band, dB (scenario / uniform / PALC2 / chosen; last, the chosen array's point sources\n"
+           "summed by power, its coverage without the cells' interference):\n";
+    auto cell = [&](const Evenness& e, double v) { return e.valid() ? fixed(v, 2) : std::string("-"); };
     for (int b = std::min(options.firstBand, kCombFirstBand); b <= std::max(options.lastBand, kCombLastBand); ++b) {
-        std::snprintf(line, sizeof line, "  %9s  %6.2f  %6.2f  %6.2f  %6.2f   %6.2f\n", bandLabel(b).c_str(),
-                      r.scenarioEvenness.bandSpreadDb[size_t(b)], r.uniformEvenness.bandSpreadDb[size_t(b)],
-                      r.palcEvenness.bandSpreadDb[size_t(b)], r.chosenEvenness.bandSpreadDb[size_t(b)],
-                      r.chosenEvenness.powerBandSpreadDb[size_t(b)]);
+        std::snprintf(line, sizeof line, "  %9s  %6s  %6s  %6s  %6s   %6s\n", bandLabel(b).c_str(),
+                      cell(r.scenarioEvenness, r.scenarioEvenness.bandSpreadDb[size_t(b)]).c_str(),
+                      cell(r.uniformEvenness, r.uniformEvenness.bandSpreadDb[size_t(b)]).c_str(),
+                      cell(r.palcEvenness, r.palcEvenness.bandSpreadDb[size_t(b)]).c_str(),
+                      cell(r.chosenEvenness, r.chosenEvenness.bandSpreadDb[size_t(b)]).c_str(),
+                      cell(r.chosenEvenness, r.chosenEvenness.powerBandSpreadDb[size_t(b)]).c_str());
         out += line;
+    }
+    for (const Row& row : rows) {
+        if (!row.e.valid()) out += std::string("  -: ") + row.name + " not measured\n";
     }
     out += "Search: " + std::to_string(r.evaluations) + " arrays evaluated in " + fixed(r.seconds, 2) + " s (" +
            scenario.plugin + ")\n";

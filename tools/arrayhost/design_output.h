@@ -34,6 +34,10 @@ std::vector<ProfileCurve> profileCurves(const DesignResult& result, const Design
 std::string eachBandReport(const Session& session, const Scenario& scenario, const models::ModelDefinition& model,
                            const DesignOptions& joint, const DesignResult& result);
 
+// The exit status of a design: 0, or 1 when the chosen array itself could not
+// be measured (the plug-in refused or answered NaN inside its evaluation).
+int designExitStatus(const DesignResult& result);
+
 // Text for a slope in dB per doubling: "0", "-1.5", "-3".
 std::string slopeText(double v);
 

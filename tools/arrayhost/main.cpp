@@ -148,7 +148,7 @@ int runDesign(const Options& options, Scenario scenario) {
     for (const auto& [choice, evenness] :
          {std::pair{&result.scenario, &result.scenarioEvenness}, std::pair{&result.uniform, &result.uniformEvenness},
           std::pair{&result.palc, &result.palcEvenness}, std::pair{&result.chosen, &result.chosenEvenness}}) {
-        robustness.push_back(checkRobustness(*session, scenario, *model, designOptions, *choice, *evenness));
+        robustness.push_back(checkRobustness(*session, scenario, designOptions, *choice, *evenness));
     }
     // The checks leave the instance holding their last trial; it holds the
     // chosen array again, as the design left it.
@@ -188,7 +188,12 @@ int runDesign(const Options& options, Scenario scenario) {
     std::printf("Written:\n  %s\n  %s\n  %s\n%s", out.path("arrayhost-design.txt").c_str(),
                 out.path("arrayhost-design-blob.bin").c_str(), out.path("arrayhost-design-report.txt").c_str(),
                 out.written().c_str());
-    return 0;
+    if (designExitStatus(result) != 0) {
+        std::fprintf(stderr, "arrayhost: the chosen array could not be measured: the plug-in refused %ld calls and "
+                             "answered NaN at %ld seats\n",
+                     result.chosenEvenness.refusedCalls, result.chosenEvenness.notANumberSeats);
+    }
+    return designExitStatus(result);
 }
 
 int run(const Options& options) {

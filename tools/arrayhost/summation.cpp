@@ -160,8 +160,10 @@ constexpr double kFlooredLevelDb = -1e4;
 // array position into the cell's level at 1 m: the law's loss and the
 // absorption over d put back.
 void undoLaw(const InterfaceLaw& law, double arrayDistanceM, double* restoreDb) {
+    // interfaceLossDb with its logarithm taken once for every band.
+    const double t = arrayDistanceM > 1.0 ? 10.0 * std::log10(arrayDistanceM) : 0.0;
     for (int band = 0; band < kBandCount; ++band) {
-        restoreDb[band] = interfaceLossDb(arrayDistanceM, law.farFieldOffsetDb[size_t(band)]) +
+        restoreDb[band] = std::max(t, 2 * t - law.farFieldOffsetDb[size_t(band)]) +
                           law.airAbsorptionDbPerM[size_t(band)] * arrayDistanceM;
     }
 }
@@ -203,15 +205,18 @@ ALWAYS_INLINE SeatEnergies Vectorised<Scalar>::sum(const CellResponse* cells, in
         // to the next: the phase falls linearly with frequency (a delay), so
         // each further frequency is one rotation away.
         Padded level{}, firstTurns{}, stepTurns{};
-        for (int band = 0; band < kBandCount; ++band) {
-            const double reported = cell.levelsDb[size_t(band)];
-            if (law == nullptr) {
-                level[band] = Scalar(reported);
-            } else if (reported > 0 || std::isnan(reported)) {
-                level[band] = Scalar(reported + restoreDb[band] - law->airAbsorptionDbPerM[size_t(band)] * pathM);
-            } else {
-                level[band] = Scalar(kFlooredLevelDb);
+        if (law == nullptr) {
+            for (int band = 0; band < kBandCount; ++band) level[band] = Scalar(cell.levelsDb[size_t(band)]);
+        } else {
+            // Without branches, so that it vectorises; a NaN level fails
+            // `<= 0` and stays NaN.
+            for (int band = 0; band < kBandCount; ++band) {
+                const double reported = cell.levelsDb[size_t(band)];
+                const double restored = reported + restoreDb[band] - law->airAbsorptionDbPerM[size_t(band)] * pathM;
+                level[band] = Scalar(reported <= 0 ? kFlooredLevelDb : restored);
             }
+        }
+        for (int band = 0; band < kBandCount; ++band) {
             const double travelled = fractionOfTurn(firstCyclesPerMetre[size_t(band)] * pathM);
             firstTurns[band] = Scalar(fractionOfTurn(cell.phasesDeg[size_t(band)] * kTurnsPerDegree - travelled));
             stepTurns[band] = Scalar(-fractionOfTurn(stepCyclesPerMetre[size_t(band)] * pathM));

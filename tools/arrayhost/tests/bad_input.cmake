@@ -29,3 +29,5 @@ expect_refusal(1 "--tilt takes two angles in degrees, MIN <= MAX" --design --til
 expect_refusal(1 "--bands takes two band centres in Hz, low then high" --design --bands 1000 300)
 expect_refusal(1 "bad-lock.txt:8: lock: cell 2 cannot be set to 2.5 degrees in the setup dialog; the nearest it reaches is 3.3"
                --design ${SCENARIO_DIR}/bad-lock.txt)
+expect_refusal(1 "shrinking-locks.txt:8: lock: cell 3 is locked at 1.7 degrees, below cell 2's 5.0, and splays may not shrink down the array"
+               --design ${SCENARIO_DIR}/shrinking-locks.txt)
