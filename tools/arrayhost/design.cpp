@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <map>
 #include <random>
@@ -13,10 +14,10 @@ namespace arrayhost {
 namespace {
 
 constexpr int kMostSearchPasses = 6;
+constexpr double kGiveUpAboveBestDb = 5.0;
 // The tilts a baseline is first measured at, when the design chooses the
-// tilt: every fourth (2 degrees apart), and for the uniform splays, whose
-// seven values each need a scan, every eighth.
-constexpr size_t kCoarseTiltStride = 4, kUniformTiltStride = 8;
+// tilt: every eighth (4 degrees apart).
+constexpr size_t kCoarseTiltStride = 8;
 constexpr int kKicks = 30;
 constexpr uint32_t kKickSeed = 20261208;
 
@@ -32,11 +33,11 @@ Designer::Designer(const Session& session, const Scenario& scenario, const model
       measure_(session, scenario, options) {}
 
 ArrayChoice Designer::palc2(double tiltDeg) const {
-    return arrayhost::palc2(model_, scenario_, rigging_, measure_.centreLine(), tiltDeg);
+    return arrayhost::palc2(model_, scenario_, rigging_, tiltDeg);
 }
 
 Palc2Plan Designer::palc2Plan(double tiltDeg) const {
-    return arrayhost::palc2Plan(model_, scenario_, rigging_, measure_.centreLine(), tiltDeg);
+    return arrayhost::palc2Plan(model_, scenario_, rigging_, tiltDeg);
 }
 
 DesignResult Designer::run() {
@@ -44,7 +45,7 @@ DesignResult Designer::run() {
     const auto started = Clock::now();
     const long evaluationsBefore = measure_.evaluations();
     DesignResult result;
-    result.seats = int(measure_.centreLine().size());
+    result.seats = int(measure_.audienceSeats());
     const int cells = scenario_.cellCount();
     const bool withKinds = session_.blobFormat().cellsCarryKind;
     const std::vector<double> tiltValues = rigging_.tilts();
@@ -65,8 +66,8 @@ DesignResult Designer::run() {
     result.scenarioEvenness = score(result.scenario);
 
     // The baselines, each at its best tilt when the tilt is the design's to
-    // choose: at every few tilts first (`stride`), then at every tilt within
-    // that step either side of the best of those.
+    // choose: at every few tilts first (`stride`), then either side of the
+    // best of those at half the step, a quarter, down to one tilt step.
     auto atBestTilt = [&](size_t stride, bool refine, auto&& arrayAt, ArrayChoice& chosen, Evenness& evenness) {
         std::vector<bool> tried(tiltValues.size(), false);
         size_t bestIndex = 0;
@@ -81,10 +82,11 @@ DesignResult Designer::run() {
         };
         for (size_t t = 0; t < tiltValues.size(); t += stride) tryTilt(t);
         tryTilt(tiltValues.size() - 1);
-        const size_t coarse = bestIndex;
-        for (size_t t = coarse >= stride ? coarse - stride + 1 : 0;
-             refine && t < std::min(tiltValues.size(), coarse + stride); ++t) {
-            tryTilt(t);
+        // Then halving the step around the best so far.
+        for (size_t step = stride / 2; refine && step >= 1; step /= 2) {
+            const size_t at = bestIndex;
+            if (at >= step) tryTilt(at - step);
+            if (at + step < tiltValues.size()) tryTilt(at + step);
         }
     };
     // The best uniform splay: every value of the dialog at the coarsest
@@ -105,12 +107,12 @@ DesignResult Designer::run() {
     for (double splay : others) {
         ArrayChoice best;
         Evenness bestEvenness;
-        atBestTilt(kUniformTiltStride, false, uniformAt(splay), best, bestEvenness);
+        atBestTilt(kCoarseTiltStride, false, uniformAt(splay), best, bestEvenness);
         if (result.uniform.splaysDeg.empty() || bestEvenness.objectiveDb < result.uniformEvenness.objectiveDb) {
             result.uniform = best, result.uniformEvenness = bestEvenness, bestSplay = splay;
         }
     }
-    atBestTilt(kUniformTiltStride, true, uniformAt(bestSplay), result.uniform, result.uniformEvenness);
+    atBestTilt(kCoarseTiltStride, true, uniformAt(bestSplay), result.uniform, result.uniformEvenness);
     atBestTilt(
         kCoarseTiltStride, true,
         [&](double tilt, Evenness& e) {
@@ -122,10 +124,10 @@ DesignResult Designer::run() {
     atBestTilt(
         kCoarseTiltStride, true,
         [&](double tilt, Evenness& e) {
-            const ArrayChoice start =
-                rigging_.rigged(equalShares(scenario_, rigging_, line, tilt)).value_or(palc2(tilt));
-            e = score(start);
-            return start;
+            std::optional<ArrayChoice> start = rigging_.rigged(equalShares(scenario_, rigging_, line, tilt));
+            if (!start) start = palc2(tilt);
+            e = score(*start);
+            return *start;
         },
         result.start, result.startEvenness);
 
@@ -142,6 +144,11 @@ DesignResult Designer::run() {
         starts.push_back(*own);
     }
     if (starts.empty()) starts.push_back(rigging_.rigged(rigging_.leastArray()).value_or(rigging_.leastArray()));
+    // The most promising first: its valley then tells how far a later start
+    // may stray before it gives up.
+    std::stable_sort(starts.begin(), starts.end(), [&](const ArrayChoice& a, const ArrayChoice& b) {
+        return score(a).objectiveDb < score(b).objectiveDb;
+    });
     ArrayChoice best;
     Evenness bestEvenness;
     bestEvenness.objectiveDb = HUGE_VAL;
@@ -159,7 +166,10 @@ DesignResult Designer::run() {
         return long(std::lower_bound(values.begin(), values.end(), v) - values.begin());
     };
     auto movable = [&](size_t i) { return rigging_.movable(i); };
-    auto descend = [&](ArrayChoice& current, Evenness& currentEvenness) {
+    // A descent gives up after a pass that leaves it more than
+    // kGiveUpAboveBestDb above `bestSoFar`: it is in a valley of its own that
+    // the rest of the descent is unlikely to leave.
+    auto descend = [&](ArrayChoice& current, Evenness& currentEvenness, double bestSoFar, long stopAt) {
         bool improved = false;
         auto keepIfBetter = [&](const ArrayChoice& trial) {
             if (!rigging_.meets(trial)) return;
@@ -179,11 +189,10 @@ DesignResult Designer::run() {
         for (int pass = 0; pass < kMostSearchPasses; ++pass) {
             improved = false;
             for (size_t i = 0; i < size_t(cells); ++i) {
-                for (double splay : movable(i) ? allowed[i] : std::vector<double>{}) {
-                    if (splay == current.splaysDeg[i]) continue;
+                for (long step : {-1L, 1L, -2L, 2L}) {
+                    if (!movable(i)) break;
                     ArrayChoice trial = current;
-                    trial.splaysDeg[i] = splay;
-                    keepIfBetter(trial);
+                    if (stepped(trial, i, step)) keepIfBetter(trial);
                 }
                 for (long step : {-1L, 1L}) {
                     if (!movable(i) || i + 1 == size_t(cells) || !movable(i + 1)) break;
@@ -212,7 +221,8 @@ DesignResult Designer::run() {
                 trial.tiltDeg = tiltValues[size_t(at + step)];
                 keepIfBetter(trial);
             }
-            if (!improved) break;
+            if (!improved || currentEvenness.objectiveDb > bestSoFar + kGiveUpAboveBestDb) break;
+            if (measure_.evaluations() >= stopAt) break;
         }
     };
 
@@ -225,7 +235,7 @@ DesignResult Designer::run() {
     if (options_.showProgress) progress = std::make_unique<ProgressBar>(kKicks + 1);
     for (ArrayChoice start : starts) {
         Evenness startEvenness = score(start);
-        descend(start, startEvenness);
+        descend(start, startEvenness, bestEvenness.objectiveDb, LONG_MAX);
         // The first start is kept even when no evaluation was worth anything.
         if (best.splaysDeg.empty() || startEvenness.objectiveDb < bestEvenness.objectiveDb) {
             best = start;
@@ -254,7 +264,7 @@ DesignResult Designer::run() {
         if (!fitting) continue;
         trial = *fitting;
         Evenness trialEvenness = score(trial);
-        descend(trial, trialEvenness);
+        descend(trial, trialEvenness, bestEvenness.objectiveDb, budget);
         if (trialEvenness.objectiveDb < bestEvenness.objectiveDb) {
             best = trial;
             bestEvenness = trialEvenness;

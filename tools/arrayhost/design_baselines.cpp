@@ -46,14 +46,18 @@ Hinge hingeOf(const models::ModelDefinition& model) {
     return {double(model.cabinet.depthM) / 2, double(model.cabinet.frontHeightM) / 2};
 }
 
-// The audience line as the sources see it: its seats in the vertical plane,
-// the polyline of each segment through them.
+// The audience line as the sources see it: the corners of its segments in
+// the vertical plane. Along a straight piece the direction from a source
+// turns one way only, so the farthest and nearest seats, and the edges of a
+// gap, are corners.
 class PlaneLine {
 public:
-    PlaneLine(const Scenario& scenario, const std::vector<Measure::LineSeat>& line) {
-        for (const Measure::LineSeat& seat : line) {
-            points_.push_back({aheadOfArrayM(scenario, seat.seatM), seat.seatM.z});
-            segments_.push_back(seat.segment);
+    explicit PlaneLine(const Scenario& scenario) {
+        for (size_t segment = 0; segment < scenario.audienceLine->segments.size(); ++segment) {
+            for (const Vec3& point : scenario.audienceLine->segments[segment]) {
+                points_.push_back({aheadOfArrayM(scenario, point), point.z});
+                segments_.push_back(int(segment));
+            }
         }
     }
 
@@ -160,10 +164,10 @@ std::vector<PlanePoint> chainedCellPositions(const models::ModelDefinition& mode
 }
 
 Palc2Plan palc2Plan(const models::ModelDefinition& model, const Scenario& scenario, const Rigging& rigging,
-                    const std::vector<Measure::LineSeat>& line, double tiltDeg) {
+                    double tiltDeg) {
     const int cells = scenario.cellCount();
     const Hinge hinge = hingeOf(model);
-    const PlaneLine audience(scenario, line);
+    const PlaneLine audience(scenario);
     const bool bumper = rigging.firstSplayTilts();
     const bool topFixed = !bumper || rigging.locked(0).has_value();
     const double arrayAimRad = -tiltDeg / kDegreesPerRadian;
@@ -324,8 +328,8 @@ ArrayChoice equalShares(const Scenario& scenario, const Rigging& rigging, const 
 }
 
 ArrayChoice palc2(const models::ModelDefinition& model, const Scenario& scenario, const Rigging& rigging,
-                  const std::vector<Measure::LineSeat>& line, double tiltDeg) {
-    const Palc2Plan plan = palc2Plan(model, scenario, rigging, line, tiltDeg);
+                  double tiltDeg) {
+    const Palc2Plan plan = palc2Plan(model, scenario, rigging, tiltDeg);
     ArrayChoice choice;
     choice.tiltDeg = tiltDeg;
     choice.kinds = rigging.kinds();

@@ -42,7 +42,7 @@ struct Palc2Plan {
     double apertureTimesDistance = 0;   // radians times metres
 };
 Palc2Plan palc2Plan(const models::ModelDefinition& model, const Scenario& scenario, const Rigging& rigging,
-                    const std::vector<Measure::LineSeat>& line, double tiltDeg);
+                    double tiltDeg);
 
 // The dialog's splays whose aims come nearest wanted aims (depressions,
 // degrees, cell 1 first) within the rigging's order, locks and total: the
@@ -65,6 +65,6 @@ ArrayChoice equalShares(const Scenario& scenario, const Rigging& rigging, const 
 // PALC2's aims on the dialog's values (dialogSplaysForAims), taken into the
 // rigging.
 ArrayChoice palc2(const models::ModelDefinition& model, const Scenario& scenario, const Rigging& rigging,
-                  const std::vector<Measure::LineSeat>& line, double tiltDeg);
+                  double tiltDeg);
 
 }  // namespace arrayhost

@@ -16,6 +16,8 @@ constexpr double kDegreesPerRadian = 180.0 / kPi;
 constexpr double kLowPercentile = 0.10, kHighPercentile = 0.90;
 // The objective's weight of the broadband spread against each band figure.
 constexpr double kBroadbandWeight = 2.0;
+// Seats a worker sums at a time.
+constexpr size_t kSeatsPerBatch = 32;
 
 double distanceM(const Vec3& a, const Vec3& b) {
     return std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) + (a.z - b.z) * (a.z - b.z));
@@ -253,12 +255,12 @@ Evenness Measure::evaluate(const ArrayChoice& choice, LevelProfile* profile) {
     // The plug-in answers on this thread, seat after seat and geometry after
     // geometry; the workers sum each batch of seats already read meanwhile,
     // once per speed of sound that geometry is summed at.
-    constexpr size_t kSeatsPerBatch = 32;
     long refused = 0;
     for (size_t g = 0; g < geometries_.size(); ++g) {
         const Geometry& geometry = geometries_[g];
         session_.aimArray({scenario_.arrayAnglesDeg.x, choice.tiltDeg + geometry.tiltDeg, scenario_.arrayAnglesDeg.z});
-        if (g == 0) law = session_.interfaceLaw(session_.cellPoses().data());
+        const std::vector<CellPose> poses = session_.cellPoses();
+        if (g == 0) law = session_.interfaceLaw(poses.data());
         const size_t seats = geometry.seats.size();
         responses_[g].resize(seats * size_t(cells));
         CellResponse* responses = responses_[g].data();
@@ -266,7 +268,7 @@ Evenness Measure::evaluate(const ArrayChoice& choice, LevelProfile* profile) {
             const size_t end = std::min(first + kSeatsPerBatch, seats);
             for (size_t s = first; s < end; ++s) {
                 session_.setSeat(geometry.seats[s]);
-                refused += session_.respond(responses + s * size_t(cells));
+                refused += session_.respond(poses.data(), geometry.seats[s], responses + s * size_t(cells));
             }
             workers_->submit([this, g, first, end, cells, responses, law, sumKind] {
                 for (size_t p = 0; p < perturbations_.size(); ++p) {
@@ -291,22 +293,36 @@ Evenness Measure::evaluate(const ArrayChoice& choice, LevelProfile* profile) {
     out.refusedCalls = refused;
 
     // Each audience seat's level: the energy mean over the perturbations.
+    // The workers take the seats in batches: the levels are 84 logarithms a
+    // seat.
     const size_t seats = audienceSeats_;
     const double share = 1.0 / double(perturbations_.size());
-    std::vector<SeatLevels> levels(seats), nominal(seats);
-    for (size_t s = 0; s < seats; ++s) {
-        SeatEnergies mean;
-        for (size_t p = 0; p < perturbations_.size(); ++p) {
-            const SeatEnergies& e = energies_[p][s];
-            for (size_t b = 0; b < size_t(kBandCount); ++b) {
-                mean.power[b] += share * e.power[b];
-                mean.coherent[b] += share * e.coherent[b];
+    // Kept from one evaluation to the next: a fresh quarter megabyte each
+    // time costs more in page faults than the sums that fill it.
+    std::vector<SeatLevels>& levels = levels_;
+    std::vector<SeatLevels>& nominal = nominalLevels_;
+    levels.resize(seats);
+    nominal.resize(seats);
+    for (size_t first = 0; first < seats; first += kSeatsPerBatch) {
+        workers_->submit([&, first] {
+            for (size_t s = first; s < std::min(first + kSeatsPerBatch, seats); ++s) {
+                SeatEnergies mean;
+                for (size_t p = 0; p < perturbations_.size(); ++p) {
+                    const SeatEnergies& e = energies_[p][s];
+                    for (size_t b = 0; b < size_t(kBandCount); ++b) {
+                        mean.power[b] += share * e.power[b];
+                        mean.coherent[b] += share * e.coherent[b];
+                    }
+                    mean.powerA += share * e.powerA;
+                    mean.coherentA += share * e.coherentA;
+                }
+                levels[s] = levelsOf(mean);
+                nominal[s] = levelsOf(energies_[0][s]);
             }
-            mean.powerA += share * e.powerA;
-            mean.coherentA += share * e.coherentA;
-        }
-        levels[s] = levelsOf(mean);
-        nominal[s] = levelsOf(energies_[0][s]);
+        });
+    }
+    workers_->wait();
+    for (size_t s = 0; s < seats; ++s) {
         bool nan = std::isnan(levels[s].coherentDbA) || std::isnan(levels[s].powerDbA);
         for (size_t b = 0; b < size_t(kBandCount); ++b) nan = nan || std::isnan(levels[s].coherentDb[b]);
         out.notANumberSeats += nan;

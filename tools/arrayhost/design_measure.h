@@ -113,9 +113,9 @@ struct DesignOptions {
     Perturbation scene;        // the whole scene moved, for checking a figure
     CellSum sum = CellSum::Cells;  // how the cells are added; the host views only to report them
     // Responses (cells times seats, every geometry counted) the search may
-    // ask for after its first descents: about 460 arrays of 16 cells along
+    // ask for after its first descents: about 100 arrays of 16 cells along
     // the default floor.
-    double kickResponseBudget = 8e6;
+    double kickResponseBudget = 4e6;
     bool showProgress = true;
 };
 
@@ -135,6 +135,7 @@ public:
     // sums them; `profile`, if given, receives the centre line's levels.
     Evenness evaluate(const ArrayChoice& choice, LevelProfile* profile = nullptr);
     long evaluations() const { return evaluations_; }
+    size_t audienceSeats() const { return audienceSeats_; }
     // Cell responses one evaluation asks the plug-in for.
     size_t responsesPerEvaluation() const;
 
@@ -167,6 +168,7 @@ private:
     long evaluations_ = 0;
     std::vector<std::vector<CellResponse>> responses_;  // per geometry, seat by seat
     std::vector<std::vector<SeatEnergies>> energies_;   // per perturbation, seat by seat
+    std::vector<SeatLevels> levels_, nominalLevels_;    // per audience seat: the mean, the nominal scene
     // Last, so that it is destroyed first: its threads write into the
     // buffers above, and must have stopped before those go.
     std::unique_ptr<Workers> workers_;

@@ -189,7 +189,22 @@ float Session::setSeat(const Vec3& seatM) const {
     return library_->CI_GetDistance();
 }
 
-int Session::respond(CellResponse* responses) const { return respond(nullptr, responses); }
+int Session::respond(const CellPose* poses, const Vec3& seatM, CellResponse* responses) const {
+    const host::PluginLibrary& p = *library_;
+    int refused = 0;
+    const float arrayDistanceM = p.CI_GetDistance();
+    refused += arrayDistanceM < 0;
+    // The seat as the plug-in holds it, in single precision.
+    const double x = float(seatM.x), y = float(seatM.y), z = float(seatM.z);
+    for (int cell = 1; cell <= cellCount_; ++cell) {
+        CellResponse& r = responses[cell - 1];
+        refused += p.CI_GetCompFR(cell, r.levelsDb.data(), r.phasesDeg.data(), &r.reportedTimeS) != 0;
+        const Vec3& at = poses[cell - 1].positionM;
+        r.pathM = float(std::sqrt((x - at.x) * (x - at.x) + (y - at.y) * (y - at.y) + (z - at.z) * (z - at.z)));
+        r.arrayDistanceM = arrayDistanceM;
+    }
+    return refused;
+}
 
 int Session::respond(CellPose* poses, CellResponse* responses) const {
     const host::PluginLibrary& p = *library_;
@@ -197,12 +212,10 @@ int Session::respond(CellPose* poses, CellResponse* responses) const {
     const float arrayDistanceM = p.CI_GetDistance();
     refused += arrayDistanceM < 0;
     for (int cell = 1; cell <= cellCount_; ++cell) {
-        if (poses != nullptr) {
-            float position[3] = {}, angles[3] = {};
-            refused += p.CI_GetCompPosition3fv(cell, position) != 0;
-            refused += p.CI_GetCompAngles3fv(cell, angles) != 0;
-            poses[cell - 1] = {{position[0], position[1], position[2]}, {angles[0], angles[1], angles[2]}};
-        }
+        float position[3] = {}, angles[3] = {};
+        refused += p.CI_GetCompPosition3fv(cell, position) != 0;
+        refused += p.CI_GetCompAngles3fv(cell, angles) != 0;
+        poses[cell - 1] = {{position[0], position[1], position[2]}, {angles[0], angles[1], angles[2]}};
         CellResponse& r = responses[cell - 1];
         refused += p.CI_GetCompFR(cell, r.levelsDb.data(), r.phasesDeg.data(), &r.reportedTimeS) != 0;
         r.pathM = p.CI_GetCompDistance(cell);

@@ -77,9 +77,11 @@ public:
     // and `responses` hold cellCount(). Returns how many of the calls
     // answered other than 0.
     int respond(CellPose* poses, CellResponse* responses) const;
-    // The same without the poses, for a caller that knows the array has not
-    // moved since it read them: two calls fewer per cell.
-    int respond(CellResponse* responses) const;
+    // The same for a caller that read the poses since the array last moved:
+    // CI_GetCompFR per cell, and each cell's path to `seatM` (the seat set
+    // last) from its position in `poses`, as CI_GetCompDistance would give
+    // it, without the two pose calls and the distance call per cell.
+    int respond(const CellPose* poses, const Vec3& seatM, CellResponse* responses) const;
     // The distance law and air absorption the plug-in applied to the levels
     // of the array whose cells stand at `poses` (cellCount() of them), with
     // the room values set up.

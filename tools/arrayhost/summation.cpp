@@ -159,12 +159,13 @@ constexpr double kFlooredLevelDb = -1e4;
 // Per band, what turns a level the plug-in reported at a seat `d` from the
 // array position into the cell's level at 1 m: the law's loss and the
 // absorption over d put back.
-void undoLaw(const InterfaceLaw& law, double arrayDistanceM, double* restoreDb) {
+template <typename Scalar>
+void undoLaw(const InterfaceLaw& law, double arrayDistanceM, Scalar* restoreDb) {
     // interfaceLossDb with its logarithm taken once for every band.
     const double t = arrayDistanceM > 1.0 ? 10.0 * std::log10(arrayDistanceM) : 0.0;
     for (int band = 0; band < kBandCount; ++band) {
-        restoreDb[band] = std::max(t, 2 * t - law.farFieldOffsetDb[size_t(band)]) +
-                          law.airAbsorptionDbPerM[size_t(band)] * arrayDistanceM;
+        restoreDb[band] = Scalar(std::max(t, 2 * t - law.farFieldOffsetDb[size_t(band)]) +
+                                 law.airAbsorptionDbPerM[size_t(band)] * arrayDistanceM);
     }
 }
 
@@ -182,8 +183,11 @@ ALWAYS_INLINE SeatEnergies Vectorised<Scalar>::sum(const CellResponse* cells, in
     // As point sources: per band the law taken back off, the same for every
     // cell that the plug-in measured from the same distance (all of them, at
     // one seat).
-    double restoreDb[kBandCount] = {};
+    Padded restoreDb{}, absorptionDbPerM{};
     double restoredAtM = std::nan("");
+    for (int band = 0; law != nullptr && band < kBandCount; ++band) {
+        absorptionDbPerM[band] = Scalar(law->airAbsorptionDbPerM[size_t(band)]);
+    }
     // Stage by stage over all bands of a cell, so that the polynomials of
     // different bands, each a chain of dependent steps, overlap in the
     // processor instead of waiting on one another.
@@ -205,25 +209,22 @@ ALWAYS_INLINE SeatEnergies Vectorised<Scalar>::sum(const CellResponse* cells, in
         // to the next: the phase falls linearly with frequency (a delay), so
         // each further frequency is one rotation away.
         Padded level{}, firstTurns{}, stepTurns{};
-        if (law == nullptr) {
-            for (int band = 0; band < kBandCount; ++band) level[band] = Scalar(cell.levelsDb[size_t(band)]);
-        } else {
-            // Without branches, so that it vectorises; a NaN level fails
-            // `<= 0` and stays NaN.
-            for (int band = 0; band < kBandCount; ++band) {
-                const double reported = cell.levelsDb[size_t(band)];
-                const double restored = reported + restoreDb[band] - law->airAbsorptionDbPerM[size_t(band)] * pathM;
-                level[band] = Scalar(reported <= 0 ? kFlooredLevelDb : restored);
-            }
-        }
         for (int band = 0; band < kBandCount; ++band) {
+            level[band] = Scalar(cell.levelsDb[size_t(band)]);
             const double travelled = fractionOfTurn(firstCyclesPerMetre[size_t(band)] * pathM);
             firstTurns[band] = Scalar(fractionOfTurn(cell.phasesDeg[size_t(band)] * kTurnsPerDegree - travelled));
             stepTurns[band] = Scalar(-fractionOfTurn(stepCyclesPerMetre[size_t(band)] * pathM));
         }
         Lanes zr[kChunks], zi[kChunks], wr[kChunks], wi[kChunks];
         for (int q = 0; q < kChunks; ++q) {
-            const Lanes amplitude = exp2(load(level + q * kLanes) * Scalar(kLog2Of10 / 20.0)) * spreading;
+            Lanes levelDb = load(level + q * kLanes);
+            if (law != nullptr) {
+                // A NaN level fails `<= 0` and stays NaN.
+                const Lanes restored =
+                    levelDb + load(restoreDb + q * kLanes) - load(absorptionDbPerM + q * kLanes) * Scalar(pathM);
+                levelDb = select(levelDb <= Scalar(0), broadcast(Scalar(kFlooredLevelDb)), restored);
+            }
+            const Lanes amplitude = exp2(levelDb * Scalar(kLog2Of10 / 20.0)) * spreading;
             power[q] += amplitude * amplitude;
             cosSinOfTurns(load(firstTurns + q * kLanes), zr[q], zi[q]);
             zr[q] *= amplitude;

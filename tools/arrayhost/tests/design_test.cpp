@@ -332,8 +332,10 @@ int32_t PLUGIN_CALL faultyCompFR(int32_t cell, float* levels, float* phases, flo
     return result;
 }
 
-float PLUGIN_CALL faultyCompDistance(int32_t cell) {
-    return gAnswer == Answer::RefuseDistance && cell == 3 ? -1.0f : gReal.CI_GetCompDistance(cell);
+// The design reads each seat's distance from the array (the law it takes
+// off) but works out the cells' paths from their poses.
+float PLUGIN_CALL faultyDistance() {
+    return gAnswer == Answer::RefuseDistance ? -1.0f : gReal.CI_GetDistance();
 }
 
 }  // namespace
@@ -347,7 +349,7 @@ TEST(Design, RefusedOrNaNAnswersMakeAnEvaluationWorthless) {
     auto session = sessionFor(scenario, [](host::ExportTable& table) {
         gReal = table;
         table.CI_GetCompFR = faultyCompFR;
-        table.CI_GetCompDistance = faultyCompDistance;
+        table.CI_GetDistance = faultyDistance;
     });
     ASSERT_TRUE(session);
     Designer designer(*session, scenario, *modelOf("ktr4"), quiet());
@@ -503,7 +505,9 @@ TEST(Design, RobustLevelIsTheEnergyMeanOfTheNineScenes) {
     }
     double largestStep = 0;
     for (size_t s = 0; s < energy.size(); ++s) {
-        EXPECT_NEAR(robust.broadbandDbA[s], 10 * std::log10(energy[s]), 1e-6) << "seat " << s;
+        // Within the rounding of the array's length, which each tilted scene
+        // reads again from the poses.
+        EXPECT_NEAR(robust.broadbandDbA[s], 10 * std::log10(energy[s]), 1e-5) << "seat " << s;
         if (s > 0) largestStep = std::max(largestStep, std::fabs(robust.broadbandDbA[s] - robust.broadbandDbA[s - 1]));
     }
     EXPECT_DOUBLE_EQ(figure.nominal.broadbandSpreadDb, nominal.broadbandSpreadDb);
