@@ -139,8 +139,7 @@ DesignResult Designer::run() {
     for (const ArrayChoice* choice : {&result.palc, &result.start, &result.uniform}) {
         if (rigging_.meets(*choice)) starts.push_back(*choice);
     }
-    if (std::optional<ArrayChoice> own = rigging_.rigged(result.scenario)) {
-        if (own->kinds.empty() && withKinds) own->kinds = rigging_.kinds();
+    if (std::optional<ArrayChoice> own = rigging_.rigged(rigging_.onDialogValues(result.scenario))) {
         starts.push_back(*own);
     }
     if (starts.empty()) starts.push_back(rigging_.rigged(rigging_.leastArray()).value_or(rigging_.leastArray()));

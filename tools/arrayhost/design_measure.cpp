@@ -14,8 +14,10 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kDegreesPerRadian = 180.0 / kPi;
 constexpr double kLowPercentile = 0.10, kHighPercentile = 0.90;
-// The objective's weight of the broadband spread against each band figure.
-constexpr double kBroadbandWeight = 2.0;
+// The objective's weights of the broadband spread, and of each dB per
+// doubling the fitted slope strays beyond kSlopeToleranceDb, against each
+// band figure.
+constexpr double kBroadbandWeight = 2.0, kSlopeMissWeight = 4.0;
 // Seats a worker sums at a time.
 constexpr size_t kSeatsPerBatch = 32;
 
@@ -380,7 +382,7 @@ Evenness Measure::evaluate(const ArrayChoice& choice, LevelProfile* profile) {
     const double slopeMissDb =
         std::max(0.0, std::fabs(out.fittedSlopeDbPerDoubling - options_.slopeDbPerDoubling) - kSlopeToleranceDb);
     out.objectiveDb = (options_.aloneBand >= 0 ? out.bandSpreadDb[size_t(options_.aloneBand)]
-                                               : kBroadbandWeight * out.broadbandSpreadDb + slopeMissDb +
+                                               : kBroadbandWeight * out.broadbandSpreadDb + kSlopeMissWeight * slopeMissDb +
                                                      out.meanBandSpreadDb + out.worstBandSpreadDb) +
                       avoidPenaltyDb;
     return out;

@@ -200,6 +200,14 @@ std::vector<double> Rigging::tilts() const {
     return out;
 }
 
+ArrayChoice Rigging::onDialogValues(ArrayChoice choice) const {
+    for (size_t i = 0; i < choice.splaysDeg.size() && i < allowed_.size(); ++i) {
+        choice.splaysDeg[i] = splayMatters(i) ? allowed_[i][nearestIndex(allowed_[i], choice.splaysDeg[i])] : 0.0;
+    }
+    if (choice.kinds.empty()) choice.kinds = kinds_;
+    return choice;
+}
+
 ArrayChoice Rigging::leastArray() const {
     return {std::vector<double>(size_t(scenario_.cellCount()), 0.0), kinds_, tilts().front()};
 }

@@ -79,6 +79,9 @@ public:
     // and splays raised into order, the largest splay stepped down until the
     // total fits; nothing when it cannot be.
     std::optional<ArrayChoice> rigged(ArrayChoice choice) const;
+    // Each splay taken to the nearest value the dialog reaches for its cell,
+    // and kinds() where the choice has none: an array a user could set.
+    ArrayChoice onDialogValues(ArrayChoice choice) const;
     // Every cell at splay 0, in kinds(), at the first tilt tried.
     ArrayChoice leastArray() const;
 

@@ -579,8 +579,14 @@ TEST(Design, ChosenArrayInTheHostViewsAndNeverWorseThanTheScenariosOwn) {
     EXPECT_GT(r.chosenInterfaceView.fittedSlopeDbPerDoubling - r.chosenEvenness.fittedSlopeDbPerDoubling, 1.5);
     const std::string report = formatDesign(r, options, defaults);
     EXPECT_NE(report.find("interface-coherent"), std::string::npos);
-    // The scenario's own splays, taken into the rigging, were a start.
-    const std::optional<ArrayChoice> own = designer.rigging().rigged(r.scenario);
+    // The scenario's own splays (1, 2, 3 ... degrees, which this dialog
+    // cannot show), taken to the dialog's values and into the rigging, were a
+    // start; the choice holds dialog values only.
+    const std::optional<ArrayChoice> own = designer.rigging().rigged(designer.rigging().onDialogValues(r.scenario));
     ASSERT_TRUE(own.has_value());
     EXPECT_LE(r.chosenEvenness.objectiveDb, designer.evaluate(*own).objectiveDb);
+    const std::vector<double> values = allowedSplaysDeg(model, 2);
+    for (size_t i = 1; i < r.chosen.splaysDeg.size(); ++i) {
+        EXPECT_NE(std::find(values.begin(), values.end(), r.chosen.splaysDeg[i]), values.end()) << i;
+    }
 }
