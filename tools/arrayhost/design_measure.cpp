@@ -19,7 +19,7 @@ constexpr double kLowPercentile = 0.10, kHighPercentile = 0.90;
 // band figure.
 constexpr double kBroadbandWeight = 2.0, kSlopeMissWeight = 4.0;
 // Seats a worker sums at a time.
-constexpr size_t kSeatsPerBatch = 32;
+constexpr size_t kSeatsPerBatch = 128;
 
 double distanceM(const Vec3& a, const Vec3& b) {
     return std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) + (a.z - b.z) * (a.z - b.z));
