@@ -10,15 +10,19 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh
 
-# The stand-in host's maps and side view of the default scenario.
-out=build/win32/pictures
+# The stand-in host's maps and side view of the default scenario: the 32-bit
+# build where the kernel runs it, else the 64-bit one under wine64 (the same
+# numbers).
+build=build/win32
+if ! scripts/can-run-win32.sh >/dev/null; then build=build/win64; fi
+out=$build/pictures
 rm -rf "$out"
-scripts/wine.sh build/win32/bin/arrayhost.exe --quiet --out "$out/arrayhost"
+scripts/wine.sh $build/bin/arrayhost.exe --quiet --out "$out/arrayhost"
 for name in arrayhost-map-250Hz arrayhost-map-1kHz arrayhost-map-4kHz arrayhost-map-broadband arrayhost-side; do
     cp "$out/arrayhost/$name.png" docs/
 done
 # Its design for the default floor: level against distance.
-scripts/wine.sh build/win32/bin/arrayhost.exe --design --quiet --out "$out/design"
+scripts/wine.sh $build/bin/arrayhost.exe --design --quiet --out "$out/design"
 cp "$out/design/arrayhost-design-profile.png" docs/
 
 # The dialogs: ktr4 after its splays were edited, qspan with sixteen cells.

@@ -51,6 +51,10 @@ DesignResult Designer::run() {
     const std::vector<double> tiltValues = rigging_.tilts();
     const std::vector<Measure::LineSeat> line = measure_.centreLine();
 
+    // Position of a value in a sorted list of them.
+    auto indexOf = [](const std::vector<double>& values, double v) {
+        return long(std::lower_bound(values.begin(), values.end(), v) - values.begin());
+    };
     // Every array the search looks at is measured once.
     std::map<std::vector<double>, Evenness> known;
     auto score = [&](const ArrayChoice& choice) {
@@ -70,7 +74,8 @@ DesignResult Designer::run() {
     // best of those at half the step, a quarter, down to one tilt step.
     auto atBestTilt = [&](size_t stride, bool refine, auto&& arrayAt, ArrayChoice& chosen, Evenness& evenness) {
         std::vector<bool> tried(tiltValues.size(), false);
-        size_t bestIndex = 0;
+        // Refining a baseline already scanned: around its best tilt.
+        size_t bestIndex = chosen.splaysDeg.empty() ? 0 : size_t(indexOf(tiltValues, chosen.tiltDeg));
         auto tryTilt = [&](size_t t) {
             if (tried[t]) return;
             tried[t] = true;
@@ -161,9 +166,6 @@ DesignResult Designer::run() {
     // total) are tried. A trial is kept only when strictly better, so the
     // order decides ties and the result never falls below where it started.
     const auto& allowed = rigging_.allowed();
-    auto indexOf = [](const std::vector<double>& values, double v) {
-        return long(std::lower_bound(values.begin(), values.end(), v) - values.begin());
-    };
     auto movable = [&](size_t i) { return rigging_.movable(i); };
     // A descent gives up after a pass that leaves it more than
     // kGiveUpAboveBestDb above `bestSoFar`: it is in a valley of its own that

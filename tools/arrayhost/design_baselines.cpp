@@ -230,68 +230,68 @@ Palc2Plan palc2Plan(const models::ModelDefinition& model, const Scenario& scenar
 std::vector<double> dialogSplaysForAims(const std::vector<double>& aimsDeg, double tiltDeg, const Rigging& rigging,
                                         std::optional<double> maxTotalSplayDeg) {
     // Dynamic programming down the array. A state is a cell's splay, the aim
-    // it reaches (the sum of the splays so far) and whether the one shrinking
-    // joint a gap allows is spent; of the ways to one state the cheapest is
-    // kept.
+    // it reaches (the sum of the splays so far), the total of the splays of
+    // cells 2 on (which the limit bounds) and whether the one shrinking joint
+    // a gap allows is spent; of the ways to one state the cheapest is kept.
+    // Aims far from the wanted ones are left out, and the window widens
+    // until some array gets through.
     struct State {
-        double splayDeg, aimDeg, cost;
+        double splayDeg, aimDeg, totalDeg, cost;
         int shrunk;
         long from;  // index of the state above, -1 for cell 1
     };
     const size_t cells = aimsDeg.size();
-    const auto& allowed = rigging.allowed();
     auto valuesFor = [&](size_t i) {
         if (rigging.locked(i)) return std::vector<double>{*rigging.locked(i)};
         if (!rigging.splayMatters(i)) return std::vector<double>{0.0};
-        return allowed[i];
+        return rigging.allowed()[i];
     };
-    std::vector<std::vector<State>> layers(cells);
-    for (double v : valuesFor(0)) {
-        const double aim = -tiltDeg + (rigging.splayMatters(0) ? v : 0.0);
-        layers[0].push_back({v, aim, (aim - aimsDeg[0]) * (aim - aimsDeg[0]), 0, -1});
-    }
-    for (size_t i = 1; i < cells; ++i) {
-        std::map<std::tuple<double, long long, int>, size_t> seen;
-        const std::vector<State>& above = layers[i - 1];
-        for (size_t a = 0; a < above.size(); ++a) {
-            for (double v : valuesFor(i)) {
-                int shrunk = above[a].shrunk;
-                if (!rigging.freeOrder() && i >= 2 && v < above[a].splayDeg) {
-                    if (++shrunk > rigging.reversalsAllowed()) continue;
-                }
-                const double aim = above[a].aimDeg + v;
-                // An aim this far off cannot lie on the best way: every
-                // splay below would have to make up for it.
-                if (std::fabs(aim - aimsDeg[i]) > kFarthestAimErrorDeg) continue;
-                const double cost = above[a].cost + (aim - aimsDeg[i]) * (aim - aimsDeg[i]);
-                const auto key = std::make_tuple(v, std::llround(aim * 1e6), shrunk);
-                const auto it = seen.find(key);
-                if (it == seen.end()) {
-                    seen[key] = layers[i].size();
-                    layers[i].push_back({v, aim, cost, shrunk, long(a)});
-                } else if (cost < layers[i][it->second].cost) {
-                    layers[i][it->second] = {v, aim, cost, shrunk, long(a)};
+    const double limitDeg = maxTotalSplayDeg.value_or(HUGE_VAL) + 1e-9;
+    for (double windowDeg = kFarthestAimErrorDeg; windowDeg < 1e4; windowDeg *= 4) {
+        std::vector<std::vector<State>> layers(cells);
+        for (double v : valuesFor(0)) {
+            const double aim = -tiltDeg + (rigging.splayMatters(0) ? v : 0.0);
+            layers[0].push_back({v, aim, 0.0, (aim - aimsDeg[0]) * (aim - aimsDeg[0]), 0, -1});
+        }
+        for (size_t i = 1; i < cells; ++i) {
+            std::map<std::tuple<double, long long, long long, int>, size_t> seen;
+            const std::vector<State>& above = layers[i - 1];
+            for (size_t a = 0; a < above.size(); ++a) {
+                for (double v : valuesFor(i)) {
+                    int shrunk = above[a].shrunk;
+                    if (!rigging.freeOrder() && i >= 2 && v < above[a].splayDeg) {
+                        if (++shrunk > rigging.reversalsAllowed()) continue;
+                    }
+                    const double aim = above[a].aimDeg + v, total = above[a].totalDeg + v;
+                    // An aim this far off cannot lie on the best way: every
+                    // splay below would have to make up for it.
+                    if (std::fabs(aim - aimsDeg[i]) > windowDeg || total > limitDeg) continue;
+                    const double cost = above[a].cost + (aim - aimsDeg[i]) * (aim - aimsDeg[i]);
+                    const auto key = std::make_tuple(v, std::llround(aim * 1e6), std::llround(total * 1e6), shrunk);
+                    const auto it = seen.find(key);
+                    if (it == seen.end()) {
+                        seen[key] = layers[i].size();
+                        layers[i].push_back({v, aim, total, cost, shrunk, long(a)});
+                    } else if (cost < layers[i][it->second].cost) {
+                        layers[i][it->second] = {v, aim, total, cost, shrunk, long(a)};
+                    }
                 }
             }
         }
-    }
-    // The cheapest last state whose splays (cells 2 to N) fit the total.
-    long best = -1;
-    for (size_t s = 0; s < layers.back().size(); ++s) {
-        const State& state = layers.back()[s];
-        double total = 0;
-        for (long at = long(s), i = long(cells) - 1; i >= 1; at = layers[size_t(i)][size_t(at)].from, --i) {
-            total += layers[size_t(i)][size_t(at)].splayDeg;
+        if (layers.back().empty()) continue;
+        long best = 0;
+        for (size_t s = 1; s < layers.back().size(); ++s) {
+            if (layers.back()[s].cost < layers.back()[size_t(best)].cost) best = long(s);
         }
-        if (maxTotalSplayDeg && total > *maxTotalSplayDeg + 1e-9) continue;
-        if (best < 0 || state.cost < layers.back()[size_t(best)].cost) best = long(s);
+        std::vector<double> splays(cells, 0.0);
+        for (long at = best, i = long(cells) - 1; i >= 0; at = layers[size_t(i)][size_t(at)].from, --i) {
+            splays[size_t(i)] = layers[size_t(i)][size_t(at)].splayDeg;
+        }
+        return splays;
     }
-    std::vector<double> splays(cells, 0.0);
-    if (best < 0) return splaysForAims(aimsDeg, tiltDeg, rigging.firstSplayTilts(), allowed);
-    for (long at = best, i = long(cells) - 1; i >= 0; at = layers[size_t(i)][size_t(at)].from, --i) {
-        splays[size_t(i)] = layers[size_t(i)][size_t(at)].splayDeg;
-    }
-    return splays;
+    // No array of the dialog's values meets the rigging: the nearest values,
+    // which the rigging then refuses.
+    return splaysForAims(aimsDeg, tiltDeg, rigging.firstSplayTilts(), rigging.allowed());
 }
 
 std::vector<double> splaysForAims(const std::vector<double>& aimsDeg, double tiltDeg, bool firstSplayTilts,

@@ -258,10 +258,18 @@ Evenness Measure::evaluate(const ArrayChoice& choice, LevelProfile* profile) {
     // geometry; the workers sum each batch of seats already read meanwhile,
     // once per speed of sound that geometry is summed at.
     long refused = 0;
+    // Should the plug-in throw part-way, the sums already queued finish
+    // before the buffers they write are used again.
+    struct FinishQueued {
+        Workers& workers;
+        ~FinishQueued() { workers.wait(); }
+    } finishQueued{*workers_};
     for (size_t g = 0; g < geometries_.size(); ++g) {
         const Geometry& geometry = geometries_[g];
         session_.aimArray({scenario_.arrayAnglesDeg.x, choice.tiltDeg + geometry.tiltDeg, scenario_.arrayAnglesDeg.z});
-        const std::vector<CellPose> poses = session_.cellPoses();
+        int posesRefused = 0;
+        const std::vector<CellPose> poses = session_.cellPoses(&posesRefused);
+        refused += posesRefused;
         if (g == 0) law = session_.interfaceLaw(poses.data());
         const size_t seats = geometry.seats.size();
         responses_[g].resize(seats * size_t(cells));

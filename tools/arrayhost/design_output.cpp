@@ -76,7 +76,7 @@ std::string formatDesign(const DesignResult& r, const DesignOptions& options, co
     }
     out += ".\nTarget: " + fixed(options.slopeDbPerDoubling, 1) +
            " dB per doubling of that distance. Spread: the 90th minus the 10th percentile of the level's\n"
-           "residual against the target. Objective: twice the broadband spread + the fitted slope's miss beyond " +
+           "residual against the target. Objective: twice the broadband spread + 4 x the fitted slope's miss beyond " +
            fixed(kSlopeToleranceDb, 1) + " dB\nper doubling + mean + worst band spread, bands " +
            rangeLabel(options.firstBand, options.lastBand);
     if (scenario.avoidLine) {
@@ -292,6 +292,7 @@ std::string eachBandReport(const Session& session, const Scenario& scenario, con
                            const DesignOptions& joint, const DesignResult& result) {
     std::string out = "\nEach band designed for by itself (spread in dB: alone / in the chosen array):\n";
     double aloneSum = 0, aloneWorst = 0;
+    bool measuredAll = true;
     std::unique_ptr<ProgressBar> progress;
     if (joint.showProgress) progress = std::make_unique<ProgressBar>(joint.lastBand - joint.firstBand + 1);
     for (int band = joint.firstBand; band <= joint.lastBand; ++band) {
@@ -300,9 +301,15 @@ std::string eachBandReport(const Session& session, const Scenario& scenario, con
         alone.showProgress = false;
         const DesignResult r = Designer(session, scenario, model, alone).run();
         const double spread = r.chosenEvenness.bandSpreadDb[size_t(band)];
+        char line[96];
+        if (!r.chosenEvenness.valid() || !result.chosenEvenness.valid()) {
+            std::snprintf(line, sizeof line, "  %9s  not measured\n", bandLabel(band).c_str());
+            out += line;
+            measuredAll = false;
+            continue;
+        }
         aloneSum += spread;
         aloneWorst = std::max(aloneWorst, spread);
-        char line[96];
         std::snprintf(line, sizeof line, "  %9s  %6.2f  %6.2f\n", bandLabel(band).c_str(), spread,
                       result.chosenEvenness.bandSpreadDb[size_t(band)]);
         out += line;
@@ -310,7 +317,8 @@ std::string eachBandReport(const Session& session, const Scenario& scenario, con
     }
     if (progress) progress->finish();
     char line[160];
-    std::snprintf(line, sizeof line, "  alone: mean %.2f, worst %.2f; chosen: mean %.2f, worst %.2f\n",
+    if (!measuredAll) std::snprintf(line, sizeof line, "  alone and chosen: not measured in every band\n");
+    else std::snprintf(line, sizeof line, "  alone: mean %.2f, worst %.2f; chosen: mean %.2f, worst %.2f\n",
                   aloneSum / (joint.lastBand - joint.firstBand + 1), aloneWorst,
                   result.chosenEvenness.meanBandSpreadDb, result.chosenEvenness.worstBandSpreadDb);
     // The design leaves the instance holding its choice; the last one here

@@ -205,6 +205,8 @@ ArrayChoice Rigging::onDialogValues(ArrayChoice choice) const {
         choice.splaysDeg[i] = splayMatters(i) ? allowed_[i][nearestIndex(allowed_[i], choice.splaysDeg[i])] : 0.0;
     }
     if (choice.kinds.empty()) choice.kinds = kinds_;
+    const std::vector<double> range = tilts();
+    choice.tiltDeg = range[nearestIndex(range, choice.tiltDeg)];
     return choice;
 }
 
@@ -225,6 +227,8 @@ bool Rigging::meets(const ArrayChoice& choice, bool withTotal) const {
         if (lockedDeg_[i] && choice.splaysDeg[i] != *lockedDeg_[i]) return false;
     }
     if (fixedTiltDeg_ && choice.tiltDeg != *fixedTiltDeg_) return false;
+    const std::vector<double> range = tilts();
+    if (std::fabs(range[nearestIndex(range, choice.tiltDeg)] - choice.tiltDeg) > 1e-9) return false;
     if (withTotal && scenario_.maxTotalSplayDeg) {
         double total = 0;
         for (size_t i = 1; i < choice.splaysDeg.size(); ++i) total += choice.splaysDeg[i];

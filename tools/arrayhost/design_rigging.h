@@ -80,7 +80,8 @@ public:
     // total fits; nothing when it cannot be.
     std::optional<ArrayChoice> rigged(ArrayChoice choice) const;
     // Each splay taken to the nearest value the dialog reaches for its cell,
-    // and kinds() where the choice has none: an array a user could set.
+    // kinds() where the choice has none, and the tilt to the nearest of
+    // tilts(): an array a user could set, in the range asked for.
     ArrayChoice onDialogValues(ArrayChoice choice) const;
     // Every cell at splay 0, in kinds(), at the first tilt tried.
     ArrayChoice leastArray() const;

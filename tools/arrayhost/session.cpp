@@ -172,14 +172,17 @@ void Session::aimArray(const Vec3& anglesDeg) const {
     library_->CI_SetLspkAngles3fv(angles);
 }
 
-std::vector<CellPose> Session::cellPoses() const {
+std::vector<CellPose> Session::cellPoses(int* refused) const {
     std::vector<CellPose> poses(static_cast<size_t>(cellCount_));
+    int refusals = 0;
     for (int cell = 1; cell <= cellCount_; ++cell) {
         float position[3] = {}, angles[3] = {};
-        library_->CI_GetCompPosition3fv(cell, position);
-        library_->CI_GetCompAngles3fv(cell, angles);
+        refusals += library_->CI_GetCompPosition3fv(cell, position) != 0;
+        refusals += library_->CI_GetCompAngles3fv(cell, angles) != 0;
+        refusals += !(std::isfinite(position[0]) && std::isfinite(position[1]) && std::isfinite(position[2]));
         poses[size_t(cell - 1)] = {{position[0], position[1], position[2]}, {angles[0], angles[1], angles[2]}};
     }
+    if (refused != nullptr) *refused = refusals;
     return poses;
 }
 

@@ -68,7 +68,10 @@ public:
     void aimArray(const Vec3& anglesDeg) const;
 
     int cellCount() const { return cellCount_; }
-    std::vector<CellPose> cellPoses() const;
+    // The poses as CI_GetCompPosition3fv and CI_GetCompAngles3fv report
+    // them; `refused`, if given, counts the calls that answered other than 0
+    // or a position that is not a number.
+    std::vector<CellPose> cellPoses(int* refused = nullptr) const;
 
     // Sets the seat and returns CI_GetDistance, the distance from the array.
     float setSeat(const Vec3& seatM) const;

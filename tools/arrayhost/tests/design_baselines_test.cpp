@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <numbers>
+#include <random>
 #include <string>
 
 #include "tools/arrayhost/design.h"
@@ -159,4 +161,55 @@ TEST(Rigging, ShrinkingOnceIsAllowedOnlyWhereTheLineHasAGap) {
     EXPECT_TRUE(withBalcony.meets(once));
     EXPECT_FALSE(withBalcony.meets(twice));
     EXPECT_EQ(withBalcony.reversals(twice), 2);
+}
+
+// Against every array of the dialog's values: random aims, in order, under a
+// random total; where cell 1's splay tilts it too (ktr2), and where it
+// does not (ktr4).
+TEST(Palc2, RoundingIsTheBestArrayWithinTheRigging) {
+    std::mt19937 random(20261209);
+    for (const char* product : {"ktr2", "ktr4"}) {
+        const Scenario scenario = scenarioOf(std::string("plugin = ") + product +
+                                             "\ncells = 4\narray_position = 0 0 8\narray_angles = 0 -4 0\n"
+                                             "seat = 0 -10 1.2\naudience_line = 0 -3 1.2; 0 -20 1.2\n");
+        const Rigging rigging(scenario, *modelOf(product), false, 0, quiet());
+        std::uniform_real_distribution<double> aim(0, 30), total(0, 20);
+        for (int trial = 0; trial < 150; ++trial) {
+            std::vector<double> aims(4);
+            for (double& a : aims) a = aim(random);
+            std::sort(aims.begin(), aims.end());
+            const double limit = total(random);
+            auto cost = [&](const std::vector<double>& splays) {
+                double at = 4, sum = 0;
+                for (size_t i = 0; i < 4; ++i) {
+                    at += rigging.splayMatters(i) ? splays[i] : 0;
+                    sum += (at - aims[i]) * (at - aims[i]);
+                }
+                return sum;
+            };
+            double best = HUGE_VAL;
+            std::vector<double> splays(4, 0.0);
+            std::function<void(size_t)> every = [&](size_t i) {
+                if (i == 4) {
+                    const ArrayChoice c{splays, {}, -4};
+                    double sum = 0;
+                    for (size_t k = 1; k < 4; ++k) sum += splays[k];
+                    if (rigging.meets(c) && sum <= limit + 1e-9) best = std::min(best, cost(splays));
+                    return;
+                }
+                for (double v : rigging.splayMatters(i) ? rigging.allowed()[i] : std::vector<double>{0.0}) {
+                    splays[i] = v;
+                    every(i + 1);
+                }
+            };
+            every(0);
+            const std::vector<double> rounded = dialogSplaysForAims(aims, -4, rigging, limit);
+            double sum = 0;
+            for (size_t k = 1; k < 4; ++k) sum += rounded[k];
+            if (best == HUGE_VAL) continue;  // nothing fits: the rigging refuses whatever comes
+            EXPECT_LE(sum, limit + 1e-9) << product << " trial " << trial;
+            EXPECT_TRUE(rigging.meets({rounded, {}, -4})) << product << " trial " << trial;
+            EXPECT_NEAR(cost(rounded), best, 1e-9) << product << " trial " << trial;
+        }
+    }
 }

@@ -323,7 +323,7 @@ namespace {
 
 // A plug-in that refuses or answers NaN on request, around the real one.
 host::ExportTable gReal;
-enum class Answer { AsIs, RefuseResponse, RefuseDistance, NaNLevel } gAnswer = Answer::AsIs;
+enum class Answer { AsIs, RefuseResponse, RefuseDistance, RefusePosition, NaNLevel } gAnswer = Answer::AsIs;
 
 int32_t PLUGIN_CALL faultyCompFR(int32_t cell, float* levels, float* phases, float* time) {
     const int32_t result = gReal.CI_GetCompFR(cell, levels, phases, time);
@@ -334,6 +334,11 @@ int32_t PLUGIN_CALL faultyCompFR(int32_t cell, float* levels, float* phases, flo
 
 // The design reads each seat's distance from the array (the law it takes
 // off) but works out the cells' paths from their poses.
+int32_t PLUGIN_CALL faultyPosition(int32_t cell, float* position) {
+    if (gAnswer == Answer::RefusePosition && cell == 2) return -1;
+    return gReal.CI_GetCompPosition3fv(cell, position);
+}
+
 float PLUGIN_CALL faultyDistance() {
     return gAnswer == Answer::RefuseDistance ? -1.0f : gReal.CI_GetDistance();
 }
@@ -350,6 +355,7 @@ TEST(Design, RefusedOrNaNAnswersMakeAnEvaluationWorthless) {
         gReal = table;
         table.CI_GetCompFR = faultyCompFR;
         table.CI_GetDistance = faultyDistance;
+        table.CI_GetCompPosition3fv = faultyPosition;
     });
     ASSERT_TRUE(session);
     Designer designer(*session, scenario, *modelOf("ktr4"), quiet());
@@ -358,7 +364,7 @@ TEST(Design, RefusedOrNaNAnswersMakeAnEvaluationWorthless) {
     const Evenness good = designer.evaluate(choice);
     ASSERT_TRUE(good.valid());
     ASSERT_TRUE(std::isfinite(good.objectiveDb));
-    for (Answer answer : {Answer::RefuseResponse, Answer::RefuseDistance, Answer::NaNLevel}) {
+    for (Answer answer : {Answer::RefuseResponse, Answer::RefuseDistance, Answer::RefusePosition, Answer::NaNLevel}) {
         gAnswer = answer;
         const Evenness bad = designer.evaluate(choice);
         EXPECT_FALSE(bad.valid()) << int(answer);
