@@ -18,7 +18,8 @@
 // 10^(L_ci/20) and the phase phi_ci - 2*pi*f_i*r_c/c0, where L_ci and phi_ci
 // are the level (as the plug-in reports it, or as a point source) and phase
 // the plug-in reports, f_i the band's nominal centre, r_c the cell's own
-// distance to the seat (CI_GetCompDistance) and c0 the speed of sound. The
+// distance to the seat (CI_GetCompDistance, or the same worked out from the
+// cell's reported position) and c0 the speed of sound. The
 // propagation time CI_GetCompFR reports is one per array, taken from the
 // array position, so it cannot tell the cells apart.
 //
