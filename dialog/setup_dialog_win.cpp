@@ -77,7 +77,17 @@ bool SetupDialog::run(HWND owner) {
 
 INT_PTR CALLBACK SetupDialog::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     // The modal loop runs in the host's floating-point state; the dialog's
-    // own work (the preview's geometry, the angle texts) runs in ours.
+    // own work (the preview's geometry, the angle texts) runs in ours. A link
+    // clicked is opened after the scope has handed the host's state back:
+    // opening it may pump messages, and the host's timers and redraws that
+    // run meanwhile must see the host's control words, and keep their flags.
+    const char* link = nullptr;
+    const INT_PTR result = handle(window, message, wParam, lParam, link);
+    if (link != nullptr) openLink(link);
+    return result;
+}
+
+INT_PTR SetupDialog::handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam, const char*& link) {
     plugin::ExportScope scope;
     if (message == WM_INITDIALOG) {
         auto* self = reinterpret_cast<SetupDialog*>(lParam);
@@ -101,7 +111,7 @@ INT_PTR CALLBACK SetupDialog::procedure(HWND window, UINT message, WPARAM wParam
     case WM_CTLCOLORSTATIC:
         return self->onStaticColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_LBUTTONDOWN:
-        self->onLeftButtonDown({GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+        link = self->linkAt({GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
         return TRUE;
     case WM_COMMAND:
         // OK and Cancel, Enter, Escape and the close box end the dialog.
@@ -303,13 +313,11 @@ INT_PTR SetupDialog::onStaticColour(HDC dc, HWND control) {
     return reinterpret_cast<INT_PTR>(backgroundBrush_.get());
 }
 
-void SetupDialog::onLeftButtonDown(POINT clientPoint) {
-    // The link statics do not notify, so their clicks arrive here.
-    if (contains(mailLink_, clientPoint)) {
-        openLink(kMailLinkTarget);
-    } else if (contains(webLink_, clientPoint)) {
-        openLink(kWebLinkTarget);
-    }
+const char* SetupDialog::linkAt(POINT clientPoint) const {
+    // The link statics do not notify, so their clicks arrive as the dialog's.
+    if (contains(mailLink_, clientPoint)) return kMailLinkTarget;
+    if (contains(webLink_, clientPoint)) return kWebLinkTarget;
+    return nullptr;
 }
 
 bool SetupDialog::contains(HWND control, POINT clientPoint) const {

@@ -45,13 +45,17 @@ private:
     };
 
     static INT_PTR CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    // One message in the plug-in's floating-point state; `link`, if set, is
+    // to be opened once that state is handed back.
+    static INT_PTR handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam, const char*& link);
 
     INT_PTR onInitDialog();
     INT_PTR onVerticalScroll(WPARAM wParam, HWND sender);
     void onPaint();
     void onEraseBackground(HDC dc);
     INT_PTR onStaticColour(HDC dc, HWND control);
-    void onLeftButtonDown(POINT clientPoint);
+    // The link under a click, or nullptr.
+    const char* linkAt(POINT clientPoint) const;
 
     void adoptLogo();
     void refresh();

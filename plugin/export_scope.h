@@ -30,14 +30,17 @@ public:
     BasicExportScope() {
         __asm__ volatile("fnstcw %0" : "=m"(hostX87Control_) : : "memory");
         __asm__ volatile("stmxcsr %0" : "=m"(hostMxcsr_) : : "memory");
-        // The x87 precision is left alone: only library routines use the x87,
-        // and their single-precision results do not depend on it.
-        x87Changed_ = (hostX87Control_ & (kX87ExceptionMasks | kX87Rounding)) != kX87ExceptionMasks;
+        // Where the body may run x87 code (the C library's logarithms, arc
+        // tangents and sines on 32-bit Windows), its precision is held at 53
+        // bits, the Windows default, as well: otherwise their results, and
+        // the lazy caches built from them, would follow whichever host
+        // called first.
+        x87Changed_ = (hostX87Control_ & kX87ControlHeld) != kX87ControlWanted;
         if (kX87 == X87::MayBeUsed || x87Changed_) __asm__ volatile("fnstsw %0" : "=a"(hostX87Status_) : : "memory");
         if (x87Changed_) {
             // fldcw would trap on a flag the host left pending under its
             // unmasked control; the host's flags come back on exit.
-            const uint16_t wanted = uint16_t((hostX87Control_ | kX87ExceptionMasks) & ~kX87Rounding);
+            const uint16_t wanted = uint16_t((hostX87Control_ & ~kX87ControlHeld) | kX87ControlWanted);
             __asm__ volatile("fnclex\n\tfldcw %0" : : "m"(wanted) : "memory");
         }
         if ((hostMxcsr_ & kMxcsrControlBits) != kMxcsrWanted) {
@@ -82,11 +85,21 @@ private:
     }
 
     static constexpr uint16_t kX87ExceptionMasks = 0x003F;
-    static constexpr uint16_t kX87Rounding = 0x0C00;
+    static constexpr uint16_t kX87Rounding = 0x0C00;  // 00: to nearest
+    static constexpr uint16_t kX87Precision = 0x0300;
+    static constexpr uint16_t kX87Precision53Bits = 0x0200;
+    // The control bits the scope holds, and their values in it: exceptions
+    // masked, to nearest, and where x87 code may run, 53-bit precision.
+    static constexpr uint16_t kX87ControlHeld =
+        kX87ExceptionMasks | kX87Rounding | (kX87 == X87::MayBeUsed ? kX87Precision : 0);
+    static constexpr uint16_t kX87ControlWanted =
+        kX87ExceptionMasks | (kX87 == X87::MayBeUsed ? kX87Precision53Bits : 0);
     // Exception flags and stack fault.
     static constexpr uint16_t kX87Flags = 0x007F;
     // Those, the error summary and the busy bit; the stack top and the
-    // condition codes stay as they are.
+    // condition codes stay as they are. (fldenv sets the summary and busy
+    // bits again from the flags and the control word it loads, so the
+    // host's pending unmasked exception comes back pending either way.)
     static constexpr uint16_t kX87StatusFromHost = 0x80FF;
     // Exceptions masked, round to nearest, no flush-to-zero, no denormals-are-zero.
     static constexpr uint32_t kMxcsrControlBits = 0xFFC0;

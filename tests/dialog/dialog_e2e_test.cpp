@@ -575,6 +575,20 @@ TEST_F(DialogTest, OkWritesNothingIntoASlotTakenByAnotherArrayWhileItRan) {
     EXPECT_EQ(readBlob(*plugin), host::makeBlob(product(), {{kind, 0}, {kind, 0}, {kind, 0}, {kind, 0}}));
 }
 
+TEST_F(DialogTest, OkWritesNothingIntoASlotReleasedWhileItRan) {
+    ASSERT_EQ(setCells(*plugin, twelveCells()), 0);
+    const std::vector<unsigned char> before = readBlob(*plugin);
+    // The user adds a cell; the host releases the array and makes no other,
+    // so the slot is not reused and stays current.
+    showWithHostTimer(*plugin, [&] {
+        HWND dialog = nullptr;
+        EnumThreadWindows(GetCurrentThreadId(), &findDialogOfThread, reinterpret_cast<LPARAM>(&dialog));
+        SendMessageA(dialog, WM_VSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 0), reinterpret_cast<LPARAM>(GetDlgItem(dialog, 1012)));
+        plugin->CI_Release();
+    });
+    EXPECT_EQ(readBlob(*plugin), before) << "the dialog wrote its cells into a released array";
+}
+
 TEST_F(DialogTest, TheDialogIsOwnedByTheHostsActiveWindowWhichItDisables) {
     HWND host = CreateWindowExA(0, "STATIC", "host window", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 300, 200,
                                 nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
@@ -620,6 +634,123 @@ TEST_F(DialogTest, HostCodeInTheModalLoopRunsInTheHostsFloatingPointState) {
     EXPECT_EQ(after.x87Control, hostX87Control) << std::hex << after.x87Control;
     EXPECT_EQ(after.mxcsr & kMxcsrControlBits, changedMxcsr) << std::hex << after.mxcsr;
     EXPECT_NE(after.mxcsr & kPrecisionFlag, 0u) << std::hex << after.mxcsr;
+}
+
+namespace {
+
+// The plug-in's import of shell32!ShellExecuteA, replaced for a test: the
+// slot in its import address table where the loader wrote the address.
+class ImportHook {
+public:
+    ImportHook(const void* anyCodeOfTheModule, const char* library, const char* function, void* replacement) {
+        HMODULE module = nullptr;
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           static_cast<const char*>(anyCodeOfTheModule), &module);
+        auto* base = reinterpret_cast<unsigned char*>(module);
+        if (base == nullptr) return;
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+        const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name != 0;
+             ++d) {
+            if (_stricmp(reinterpret_cast<const char*>(base + d->Name), library) != 0) continue;
+            auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+            auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+            for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+                if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+                const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+                if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0) continue;
+                slot_ = &slots->u1.Function;
+                original_ = *slot_;
+                write(reinterpret_cast<decltype(original_)>(replacement));
+                return;
+            }
+        }
+    }
+    ~ImportHook() {
+        if (slot_ != nullptr) write(original_);
+    }
+    bool found() const { return slot_ != nullptr; }
+
+private:
+    void write(decltype(IMAGE_THUNK_DATA::u1.Function) value) {
+        DWORD old = 0;
+        VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &old);
+        *slot_ = value;
+        VirtualProtect(slot_, sizeof *slot_, old, &old);
+    }
+
+    decltype(IMAGE_THUNK_DATA::u1.Function)* slot_ = nullptr;
+    decltype(IMAGE_THUNK_DATA::u1.Function) original_ = 0;
+};
+
+// What opening a link met: the state at the call, and the state a host timer
+// saw that fired while the shell worked (the hook pumps the host's messages,
+// as the shell may).
+struct LinkOpening {
+    int calls = 0;
+    std::string target;
+    fp_test::FloatingPointState atCall{}, timerSaw{};
+    bool timerRan = false;
+};
+LinkOpening* gLinkOpening = nullptr;
+
+void CALLBACK onTimerWhileLinkOpens(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    if (gLinkOpening == nullptr) return;
+    gLinkOpening->timerSaw = fp_test::readFloatingPointState();
+    gLinkOpening->timerRan = true;
+}
+
+HINSTANCE WINAPI openingLink(HWND, LPCSTR, LPCSTR target, LPCSTR, LPCSTR, INT) {
+    gLinkOpening->atCall = fp_test::readFloatingPointState();
+    gLinkOpening->target = target != nullptr ? target : "";
+    ++gLinkOpening->calls;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 0, &onTimerWhileLinkOpens);
+    for (int i = 0; i < 200 && !gLinkOpening->timerRan; ++i) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE)) DispatchMessageA(&message);
+        if (!gLinkOpening->timerRan) Sleep(5);
+    }
+    KillTimer(nullptr, timer);
+    return reinterpret_cast<HINSTANCE>(42);  // "opened": nothing is launched
+}
+
+}  // namespace
+
+// A click on the mail link opens it only after the dialog's message has
+// handed the host's floating-point state back: the shell's call, and any of
+// the host's code that runs while it works, see the host's control words.
+TEST_F(DialogTest, TheLinkOpensInTheHostsFloatingPointState) {
+    ImportHook hook(reinterpret_cast<const void*>(plugin->IP_ShowDialog), "shell32.dll", "ShellExecuteA",
+                    reinterpret_cast<void*>(&openingLink));
+    ASSERT_TRUE(hook.found()) << "the plug-in does not import ShellExecuteA";
+    LinkOpening opening;
+    gLinkOpening = &opening;
+    const fp_test::FloatingPointState saved = fp_test::readFloatingPointState();
+    const uint16_t hostX87Control = fp_test::kMaskedX87Control | 0x0400;  // rounding down
+    const uint32_t hostMxcsr = fp_test::kMaskedMxcsr | 0x2000;
+    fp_test::writeControlState(hostX87Control, hostMxcsr);
+    showWithHostTimer(*plugin, [&] {
+        HWND dialog = nullptr;
+        EnumThreadWindows(GetCurrentThreadId(), &findDialogOfThread, reinterpret_cast<LPARAM>(&dialog));
+        RECT link{};
+        GetWindowRect(GetDlgItem(dialog, dialogFacts().mailLinkId), &link);
+        MapWindowPoints(HWND_DESKTOP, dialog, reinterpret_cast<POINT*>(&link), 2);
+        const LPARAM at = MAKELPARAM((link.left + link.right) / 2, (link.top + link.bottom) / 2);
+        SendMessageA(dialog, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    });
+    fp_test::writeControlState(saved.x87Control, saved.mxcsr);
+    gLinkOpening = nullptr;
+
+    constexpr uint32_t kMxcsrControlBits = 0xFFC0;
+    ASSERT_EQ(opening.calls, 1);
+    EXPECT_EQ(opening.target.rfind("mailto:", 0), 0u) << opening.target;
+    EXPECT_EQ(opening.atCall.x87Control, hostX87Control) << std::hex << opening.atCall.x87Control;
+    EXPECT_EQ(opening.atCall.mxcsr & kMxcsrControlBits, hostMxcsr) << std::hex << opening.atCall.mxcsr;
+    ASSERT_TRUE(opening.timerRan) << "no host timer fired while the link opened";
+    EXPECT_EQ(opening.timerSaw.x87Control, hostX87Control) << std::hex << opening.timerSaw.x87Control;
+    EXPECT_EQ(opening.timerSaw.mxcsr & kMxcsrControlBits, hostMxcsr) << std::hex << opening.timerSaw.mxcsr;
 }
 
 TEST_F(DialogTest, AnEmptySetupShowsAnEmptyFieldAndItsFirstCellStartsAtZero) {

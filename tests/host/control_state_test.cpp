@@ -227,4 +227,82 @@ TEST_F(PluginTest, ResultsDoNotDependOnTheRoundingAtLoad) {
     EXPECT_EQ(meshOf(*probe, product()), expected);
 }
 
+namespace {
+
+// What a host reads from a fresh instance set up the same way: room values
+// (the humidity's air absorption worked out with powers and exponentials), a
+// splayed array laid out (sines and cosines), every cell's levels at a seat
+// (arc tangents, logarithms), the distances, and the cabinet mesh.
+std::vector<unsigned char> answersOf(host::PluginLibrary& plugin, const host::Product& product) {
+    std::vector<unsigned char> bytes;
+    auto keep = [&](const void* data, size_t size) {
+        bytes.insert(bytes.end(), static_cast<const unsigned char*>(data), static_cast<const unsigned char*>(data) + size);
+    };
+    plugin.RP_SetValue(1, 343.0f);
+    plugin.RP_SetValue(2, 37.5f);
+    const int32_t off = 0;
+    plugin.DLLSetFlag(1, &off);
+    if (plugin.CI_GetFreeID() < 0 || host_test::setCells(plugin, product, {0.0f, 3.3f, 6.7f, 10.0f}, 2) != 0)
+        return bytes;
+    const float position[3] = {0.3f, -0.7f, 9.1f}, angles[3] = {7.0f, -11.0f, 0.5f}, seat[3] = {4.0f, -23.0f, 1.2f};
+    plugin.CI_SetLspkPosition3fv(position);
+    plugin.CI_SetLspkAngles3fv(angles);
+    plugin.CI_SetSeatPosition3fv(seat);
+    const float distance = plugin.CI_GetDistance();
+    keep(&distance, sizeof distance);
+    for (int32_t cell = 1; cell <= plugin.CI_GetComponents(); ++cell) {
+        float levels[21], phases[21], time = 0;
+        plugin.CI_GetCompFR(cell, levels, phases, &time);
+        const float path = plugin.CI_GetCompDistance(cell);
+        keep(levels, sizeof levels);
+        keep(&time, sizeof time);
+        keep(&path, sizeof path);
+    }
+    const std::vector<unsigned char> mesh = meshOf(plugin, product);
+    bytes.insert(bytes.end(), mesh.begin(), mesh.end());
+    return bytes;
+}
+
+}  // namespace
+
+// Hosts that run masked but round down, or at 24-bit or 64-bit x87
+// precision, get the same answers as the default host, from a library loaded
+// and used entirely in their state: on 32-bit Windows the C library's x87
+// routines run under the control word the exports hold, not the host's.
+TEST_F(PluginTest, AnswersDoNotDependOnTheHostsRoundingOrPrecision) {
+    const FloatingPointState saved = readFloatingPointState();
+    std::vector<unsigned char> expected;
+    {
+        const FreshCopy copy(plugin->path());
+        writeControlState(kMaskedX87Control, kMaskedMxcsr);
+        std::string error;
+        auto probe = host::PluginLibrary::open(copy.path(), error);
+        ASSERT_TRUE(probe) << error;
+        expected = answersOf(*probe, product());
+    }
+    ASSERT_FALSE(expected.empty());
+    const struct {
+        const char* what;
+        uint16_t x87Control;
+        uint32_t mxcsr;
+    } hosts[] = {
+        {"rounding down", uint16_t(kMaskedX87Control | 0x0400), kMaskedMxcsr | 0x2000},
+        {"24-bit precision", uint16_t(kMaskedX87Control & ~0x0300), kMaskedMxcsr},
+        {"64-bit precision", uint16_t(kMaskedX87Control | 0x0300), kMaskedMxcsr},
+    };
+    for (const auto& host : hosts) {
+        SCOPED_TRACE(host.what);
+        const FreshCopy copy(plugin->path());
+        writeControlState(host.x87Control, host.mxcsr);
+        std::string error;
+        auto probe = host::PluginLibrary::open(copy.path(), error);
+        const std::vector<unsigned char> answers = probe ? answersOf(*probe, product()) : std::vector<unsigned char>{};
+        probe.reset();
+        writeControlState(saved.x87Control, saved.mxcsr);
+        ASSERT_TRUE(error.empty()) << error;
+        EXPECT_EQ(answers, expected);
+    }
+    writeControlState(saved.x87Control, saved.mxcsr);
+}
+
 #endif

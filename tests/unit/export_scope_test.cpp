@@ -109,4 +109,63 @@ TEST_F(ExportScopeTest, TheScopeWithoutX87WorkHandsBackTheSseFlagsAndAnUnmaskedH
     }
 }
 
+// What the body of a scope runs under, for hosts whose state differs from
+// the plug-in's in one respect each: the scope holds the plug-in's state
+// inside (exceptions masked, to nearest, no flush or denormals-are-zero, and
+// where x87 code may run, 53-bit precision), and the host's comes back.
+TEST_F(ExportScopeTest, EveryHeldBitIsThePluginsInsideAndTheHostsAfter) {
+    struct Case {
+        const char* what;
+        uint16_t x87Control;
+        uint32_t mxcsr;
+    } cases[] = {
+        {"denormals are zero, nothing else", kMaskedX87Control, kMaskedMxcsr | 0x0040},
+        {"flush to zero, nothing else", kMaskedX87Control, kMaskedMxcsr | 0x8000},
+        {"masked, rounding down", uint16_t(kMaskedX87Control | 0x0400), kMaskedMxcsr | 0x2000},
+        {"masked, 24-bit precision", uint16_t(kMaskedX87Control & ~0x0300), kMaskedMxcsr},
+        {"masked, 64-bit precision", uint16_t(kMaskedX87Control | 0x0300), kMaskedMxcsr},
+    };
+    for (const Case& host : cases) {
+        SCOPED_TRACE(host.what);
+        enterHostState(host.x87Control, host.mxcsr, 0);
+        const FloatingPointState before = readFloatingPointState();
+        FloatingPointState inside{}, insideX87Free{};
+        {
+            plugin::ExportScope scope;
+            inside = readFloatingPointState();
+        }
+        expectHandedBack(before);
+        {
+            plugin::X87FreeExportScope scope;
+            insideX87Free = readFloatingPointState();
+        }
+        expectHandedBack(before);
+        EXPECT_EQ(inside.mxcsr & 0xFFC0, kMaskedMxcsr) << std::hex << inside.mxcsr;
+        EXPECT_EQ(inside.x87Control & 0x0F3F, 0x023F) << std::hex << inside.x87Control;
+        EXPECT_EQ(insideX87Free.mxcsr & 0xFFC0, kMaskedMxcsr) << std::hex << insideX87Free.mxcsr;
+        // Without x87 code the precision may stay the host's.
+        EXPECT_EQ(insideX87Free.x87Control & 0x0C3F, 0x003F) << std::hex << insideX87Free.x87Control;
+    }
+}
+
+// A host that entered with an unmasked x87 exception pending (invalid raised
+// under its unmasked invalid, so the error summary and busy bits are set)
+// gets it back pending, however the body's own x87 flags changed the
+// status word.
+TEST_F(ExportScopeTest, AnUnmaskedExceptionPendingOnEntryIsPendingAgainOnReturn) {
+    constexpr uint16_t kInvalidUnmasked = 0x027E, kInvalid = 0x0001, kSummaryAndBusy = 0x8080;
+    enterHostState(kInvalidUnmasked, kMaskedMxcsr, 0);
+    raiseX87Flags(kInvalid | kSummaryAndBusy);
+    const FloatingPointState before = readFloatingPointState();
+    ASSERT_EQ(before.x87Status & 0x80FF, kInvalid | kSummaryAndBusy) << std::hex << before.x87Status;
+    {
+        plugin::ExportScope scope;
+        raiseOnX87();  // invalid, zero-divide, overflow: masked in here
+    }
+    const FloatingPointState after = readFloatingPointState();
+    __asm__ volatile("fnclex");  // before anything else runs on the x87
+    EXPECT_EQ(after.x87Control, before.x87Control);
+    EXPECT_EQ(after.x87Status & 0x80FF, before.x87Status & 0x80FF) << std::hex << after.x87Status;
+}
+
 #endif

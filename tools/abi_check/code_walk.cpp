@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <functional>
+#include <iterator>
+#include <tuple>
 #include <sstream>
 #include <utility>
 
@@ -104,22 +107,121 @@ const Instruction* Disassembly::at(uint64_t address) const {
     return it == instructions_.end() ? nullptr : &it->second;
 }
 
+std::string Disassembly::symbolAt(uint64_t address) const {
+    const auto it = symbols_.find(address);
+    return it == symbols_.end() ? std::string() : it->second;
+}
+
 const Instruction* Disassembly::fallThrough(const Instruction& from) const {
     auto it = instructions_.upper_bound(from.address);
     if (it == instructions_.end() || symbols_.count(it->first) != 0) return nullptr;
     return &it->second;
 }
 
+namespace {
+
+std::map<std::string, FloatingPoint> buildTable() {
+    std::map<std::string, FloatingPoint> table;
+    auto add = [&](const std::string& m, FloatingPoint kind) { table[m] = kind; };
+    const char* const forms[] = {"ss", "sd", "ps", "pd"};
+    std::vector<std::string> sse;
+    // Arithmetic and compares of SSE and SSE2, scalar and packed, with the
+    // compare's predicates as objdump spells them (cmpltss, cmpunordpd ...).
+    for (const char* op : {"add", "sub", "mul", "div", "min", "max", "sqrt", "cmp"}) {
+        for (const char* form : forms) sse.push_back(std::string(op) + form);
+    }
+    for (const char* predicate : {"eq", "lt", "le", "unord", "neq", "nlt", "nle", "ord"}) {
+        for (const char* form : forms) sse.push_back(std::string("cmp") + predicate + form);
+    }
+    for (const char* m : {"rcpss", "rcpps", "rsqrtss", "rsqrtps", "comiss", "comisd", "ucomiss", "ucomisd",
+                          // SSE3
+                          "haddps", "haddpd", "hsubps", "hsubpd", "addsubps", "addsubpd",
+                          // SSE4.1
+                          "dpps", "dppd", "roundss", "roundsd", "roundps", "roundpd",
+                          // Conversions: every one rounds or may raise invalid.
+                          "cvtss2sd", "cvtsd2ss", "cvtps2pd", "cvtpd2ps", "cvtdq2ps", "cvtps2dq", "cvttps2dq",
+                          "cvtdq2pd", "cvtpd2dq", "cvttpd2dq", "cvtpi2ps", "cvtps2pi", "cvttps2pi", "cvtpi2pd",
+                          "cvtpd2pi", "cvttpd2pi"}) {
+        sse.push_back(m);
+    }
+    // Between integers and scalars, with the operand size AT&T may append.
+    for (const char* m : {"cvtsi2ss", "cvtsi2sd", "cvtss2si", "cvtsd2si", "cvttss2si", "cvttsd2si"}) {
+        for (const char* size : {"", "l", "q"}) sse.push_back(std::string(m) + size);
+    }
+    for (const std::string& m : sse) {
+        add(m, FloatingPoint::SseWork);
+        add("v" + m, FloatingPoint::SseWork);  // the same under VEX
+    }
+    for (const char* m : {"ldmxcsr", "stmxcsr", "vldmxcsr", "vstmxcsr", "fxsave", "fxrstor", "fxsave64",
+                          "fxrstor64", "xsave", "xrstor", "xsaveopt", "xsave64", "xrstor64"}) {
+        add(m, FloatingPoint::SseState);
+    }
+    // The x87's own state: control word, status word, environment, and the
+    // whole unit saved, restored or reset.
+    for (const char* m : {"fnstcw", "fstcw", "fldcw", "fnstsw", "fstsw", "fnclex", "fclex", "fnstenv", "fstenv",
+                          "fldenv", "fnsave", "fsave", "frstor", "fwait", "wait"}) {
+        add(m, FloatingPoint::X87State);
+    }
+    // x87 arithmetic, loads, stores, compares and register moves.
+    for (const char* m :
+         {"f2xm1",  "fabs",    "fadd",    "fadds",   "faddl",   "faddp",   "fiadd",   "fiadds",  "fiaddl",
+          "fbld",   "fbstp",   "fchs",    "fcmovb",  "fcmove",  "fcmovbe", "fcmovu",  "fcmovnb", "fcmovne",
+          "fcmovnbe", "fcmovnu", "fcom",  "fcoms",   "fcoml",   "fcomp",   "fcomps",  "fcompl",  "fcompp",
+          "fcomi",  "fcomip",  "fucomi",  "fucomip", "fcos",    "fdecstp", "fdiv",    "fdivs",   "fdivl",
+          "fdivp",  "fidiv",   "fidivs",  "fidivl",  "fdivr",   "fdivrs",  "fdivrl",  "fdivrp",  "fidivr",
+          "fidivrs", "fidivrl", "ffree",  "ffreep",  "ficom",   "ficoms",  "ficoml",  "ficomp",  "ficomps",
+          "ficompl", "fild",   "filds",   "fildl",   "fildll",  "fildq",   "fincstp", "fist",    "fists",
+          "fistl",  "fistp",   "fistps",  "fistpl",  "fistpll", "fistpq",  "fisttp",  "fisttps", "fisttpl",
+          "fisttpll", "fld",   "flds",    "fldl",    "fldt",    "fld1",    "fldl2t",  "fldl2e",  "fldpi",
+          "fldlg2", "fldln2",  "fldz",    "fmul",    "fmuls",   "fmull",   "fmulp",   "fimul",   "fimuls",
+          "fimull", "fnop",    "fpatan",  "fprem",   "fprem1",  "fptan",   "frndint", "fscale",  "fsin",
+          "fsincos", "fsqrt",  "fst",     "fsts",    "fstl",    "fstp",    "fstps",   "fstpl",   "fstpt",
+          "fsub",   "fsubs",   "fsubl",   "fsubp",   "fisub",   "fisubs",  "fisubl",  "fsubr",   "fsubrs",
+          "fsubrl", "fsubrp",  "fisubr",  "fisubrs", "fisubrl", "ftst",    "fucom",   "fucomp",  "fucompp",
+          "fxam",   "fxch",    "fxtract", "fyl2x",   "fyl2xp1",
+          // Resetting the unit wipes the host's control word, flags and
+          // registers: no save or restore of theirs.
+          "fninit", "finit"}) {
+        add(m, FloatingPoint::X87Work);
+    }
+    add("emms", FloatingPoint::MmxExit);
+    add("femms", FloatingPoint::MmxExit);
+    return table;
+}
+
+// An MMX register among the operands: %mm0 to %mm7, not %xmm or %ymm.
+bool namesMmxRegister(const std::string& operands) {
+    for (size_t at = operands.find("%mm"); at != std::string::npos; at = operands.find("%mm", at + 1)) {
+        if (at + 3 < operands.size() && operands[at + 3] >= '0' && operands[at + 3] <= '7') return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+const std::map<std::string, FloatingPoint>& floatingPointMnemonics() {
+    static const std::map<std::string, FloatingPoint> table = buildTable();
+    return table;
+}
+
+FloatingPoint classify(const Instruction& instruction) {
+    const std::map<std::string, FloatingPoint>& table = floatingPointMnemonics();
+    const auto it = table.find(instruction.mnemonic);
+    if (it != table.end()) return it->second;
+    if (namesMmxRegister(instruction.operands)) return FloatingPoint::Mmx;
+    // An x87 instruction this table does not know yet: work, to be safe.
+    if (!instruction.mnemonic.empty() && instruction.mnemonic[0] == 'f') return FloatingPoint::X87Work;
+    return FloatingPoint::None;
+}
+
 bool isX87Arithmetic(const Instruction& instruction) {
-    const std::string& m = instruction.mnemonic;
-    if (m.empty() || m[0] != 'f') return false;
-    // Not x87 at all: saving the whole SSE and x87 state, and 3DNow!'s switch.
-    if (startsWith(m, "fxsave") || startsWith(m, "fxrstor") || m == "femms") return false;
-    // Reading and restoring the host's control word, status word, flags and
-    // environment: what the export boundary does around every call.
-    static const std::set<std::string> stateOnly = {"fnstcw", "fstcw", "fldcw", "fnstsw", "fstsw", "fnclex",
-                                                    "fclex",  "fnstenv", "fstenv", "fldenv", "fwait"};
-    return stateOnly.count(m) == 0;
+    const FloatingPoint kind = classify(instruction);
+    return kind == FloatingPoint::X87Work || kind == FloatingPoint::Mmx;
+}
+
+bool isFloatingPointWork(const Instruction& instruction) {
+    const FloatingPoint kind = classify(instruction);
+    return kind == FloatingPoint::SseWork || kind == FloatingPoint::X87Work || kind == FloatingPoint::Mmx;
 }
 
 WalkResult walk(const Disassembly& code, uint64_t entry, Calls calls, const ImportSlots& imports) {
@@ -141,6 +243,7 @@ WalkResult walk(const Disassembly& code, uint64_t entry, Calls calls, const Impo
             ++result.instructions;
             const std::string& m = ins->mnemonic;
             if (isX87Arithmetic(*ins)) result.x87.push_back(ins);
+            if (isFloatingPointWork(*ins)) result.work.push_back(ins);
             uint64_t target = 0;
             if (startsWith(m, "ret")) {
                 Return r;
@@ -186,38 +289,13 @@ WalkResult walk(const Disassembly& code, uint64_t entry, Calls calls, const Impo
     return result;
 }
 
-bool isFloatingPointWork(const Instruction& instruction) {
-    const std::string& m = instruction.mnemonic;
-    if (isX87Arithmetic(instruction)) return true;
-    if (instruction.operands.find("%xmm") == std::string::npos && !startsWith(m, "cvt")) return false;
-    if (startsWith(m, "cvt") || startsWith(m, "ucomis") || startsWith(m, "comis")) return true;
-    static const char* const operations[] = {"add", "sub", "mul", "div", "sqrt", "min", "max", "rcp", "rsqrt", "cmp",
-                                             "hadd", "hsub", "round", "dp"};
-    static const char* const forms[] = {"ss", "sd", "ps", "pd"};
-    for (const char* op : operations) {
-        for (const char* form : forms) {
-            if (m == std::string(op) + form) return true;
-        }
-    }
-    return false;
-}
-
 namespace {
-
-// The x87 loads and stores that only pass a float result to the caller.
-bool isResultHandOff(const Instruction& instruction) {
-    static const std::set<std::string> handOff = {"fld", "flds", "fldl", "fldt", "fldz", "fld1",
-                                                   "fstp", "fstps", "fstpl"};
-    return handOff.count(instruction.mnemonic) != 0;
-}
 
 bool isCall(const Instruction& instruction) { return startsWith(instruction.mnemonic, "call"); }
 
-}  // namespace
-
-std::vector<std::string> scopeFaults(const Disassembly& code, uint64_t entry) {
-    // Every instruction of the export's own path and where each may go next,
-    // calls stepped over.
+// The instructions of a function's own path from `entry` and where each may go
+// next, calls stepped over.
+std::map<uint64_t, std::vector<uint64_t>> ownPath(const Disassembly& code, uint64_t entry) {
     std::map<uint64_t, std::vector<uint64_t>> next;
     std::vector<uint64_t> work{entry};
     while (!work.empty()) {
@@ -235,39 +313,220 @@ std::vector<std::string> scopeFaults(const Disassembly& code, uint64_t entry) {
         }
         for (uint64_t t : to) work.push_back(t);
     }
-    std::vector<std::string> faults;
-    auto fault = [&](const Instruction& ins, const char* where) {
-        faults.push_back(std::string(isCall(ins) ? "a call" : "floating-point work") + " " + where + " at " +
-                         hex(ins.address) + ": " + ins.mnemonic + " " + ins.operands);
-    };
-    // Before the scope: what runs from the entry until the host's MXCSR is read.
-    std::set<uint64_t> before;
-    work = {entry};
-    while (!work.empty()) {
-        const uint64_t address = work.back();
-        work.pop_back();
-        const Instruction* ins = code.at(address);
-        if (ins == nullptr || ins->mnemonic == "stmxcsr" || !before.insert(address).second) continue;
-        if (isFloatingPointWork(*ins) || isCall(*ins)) fault(*ins, "before the scope is entered");
-        for (uint64_t t : next[address]) work.push_back(t);
+    return next;
+}
+
+// Where one unit stands on a path: the host's state, saved, the plug-in's
+// loaded (or, skipped, known to be the same), the host's loaded back.
+enum class Unit : uint8_t { Host, Saved, Set, Back };
+
+struct Node {
+    uint64_t address;
+    Unit sse, x87;
+    bool operator<(const Node& o) const {
+        return std::tie(address, sse, x87) < std::tie(o.address, o.sse, o.x87);
     }
-    // After the scope: what can reach a return without loading an MXCSR again.
-    std::set<uint64_t> after;
-    for (bool grew = true; grew;) {
-        grew = false;
-        for (const auto& [address, to] : next) {
-            const Instruction* ins = code.at(address);
-            if (after.count(address) || ins->mnemonic == "ldmxcsr") continue;
-            const bool reachesReturn = startsWith(ins->mnemonic, "ret") ||
-                                       std::any_of(to.begin(), to.end(), [&](uint64_t t) { return after.count(t) != 0; });
-            if (reachesReturn) grew = after.insert(address).second || grew;
+};
+
+const char* const kOpenLoads[] = {"fld", "flds", "fldl", "fldt", "fldz", "fld1"};
+bool isX87Load(const Instruction& instruction) {
+    return std::find(std::begin(kOpenLoads), std::end(kOpenLoads), instruction.mnemonic) != std::end(kOpenLoads);
+}
+
+// The words each unit's host state is saved to, anywhere on the path: a load
+// from one of them hands the host's state back, a load from anywhere else
+// sets the plug-in's.
+struct SaveSlots {
+    std::set<std::string> sse, x87;
+};
+
+// What one instruction does to the units. `next` is the instruction after it.
+void apply(const Instruction& ins, const Instruction* next, const SaveSlots& slots, Unit& sse, Unit& x87,
+           bool& sseSets, bool& x87Sets) {
+    sseSets = x87Sets = false;
+    const std::string& m = ins.mnemonic;
+    // A save opens a scope afresh, whatever came before it.
+    if (m == "stmxcsr" || m == "vstmxcsr") {
+        sse = Unit::Saved;
+    } else if (m == "ldmxcsr" || m == "vldmxcsr") {
+        if (slots.sse.count(ins.operands)) {
+            sse = Unit::Back;
+        } else {
+            sseSets = sse == Unit::Saved;
+            sse = Unit::Set;
         }
+    } else if (m == "fnstcw" || m == "fstcw") {
+        x87 = Unit::Saved;
+    } else if (m == "fldcw") {
+        if (slots.x87.count(ins.operands)) {
+            x87 = Unit::Back;
+        } else {
+            x87Sets = x87 == Unit::Saved;
+            x87 = Unit::Set;
+        }
+    } else if (m == "fldenv" || m == "frstor") {
+        x87 = Unit::Back;
+    } else if (m == "fnclex" || m == "fclex") {
+        // Before loading the plug-in's control word it only clears what the
+        // host left pending; anywhere else it hands the host's flags back.
+        const bool setsNext = next != nullptr && next->mnemonic == "fldcw" && !slots.x87.count(next->operands);
+        if (!setsNext && (x87 == Unit::Saved || x87 == Unit::Set)) x87 = Unit::Back;
     }
-    for (uint64_t address : after) {
-        const Instruction& ins = *code.at(address);
-        if ((isFloatingPointWork(ins) && !isResultHandOff(ins)) || isCall(ins)) fault(ins, "after the host's state is handed back");
+}
+
+bool hostLive(Unit unit) { return unit == Unit::Host || unit == Unit::Back; }
+
+}  // namespace
+
+bool opensScope(const Disassembly& code, uint64_t entry) {
+    for (const auto& [address, to] : ownPath(code, entry)) {
+        const std::string& m = code.at(address)->mnemonic;
+        if (m == "stmxcsr" || m == "vstmxcsr") return true;
+    }
+    return false;
+}
+
+std::vector<std::string> floatingPointFaults(const Disassembly& code, uint64_t entry, const ImportSlots& imports) {
+    std::vector<std::string> faults;
+    const WalkResult w = walk(code, entry, Calls::Follow, imports);
+    for (const Instruction* ins : w.work) {
+        faults.push_back("floating-point work at " + hex(ins->address) + ": " + ins->mnemonic + " " + ins->operands);
     }
     return faults;
 }
+
+std::vector<std::string> scopeFaults(const Disassembly& code, uint64_t entry, const ImportSlots& imports) {
+    const std::map<uint64_t, std::vector<uint64_t>> next = ownPath(code, entry);
+    SaveSlots slots;
+    for (const auto& [address, to] : next) {
+        const Instruction& ins = *code.at(address);
+        if (ins.mnemonic == "stmxcsr" || ins.mnemonic == "vstmxcsr") slots.sse.insert(ins.operands);
+        if (ins.mnemonic == "fnstcw" || ins.mnemonic == "fstcw") slots.x87.insert(ins.operands);
+    }
+    // Every (instruction, state of both units) a path can reach, and the
+    // edges between them.
+    std::map<Node, std::vector<Node>> graph;
+    std::map<Node, std::pair<bool, bool>> sets;  // the node's instruction loads the plug-in's SSE, x87 state
+    std::vector<Node> work{{entry, Unit::Host, Unit::Host}};
+    while (!work.empty()) {
+        const Node node = work.back();
+        work.pop_back();
+        if (graph.count(node)) continue;
+        const Instruction& ins = *code.at(node.address);
+        Unit sse = node.sse, x87 = node.x87;
+        bool sseSets = false, x87Sets = false;
+        apply(ins, code.fallThrough(ins), slots, sse, x87, sseSets, x87Sets);
+        sets[node] = {sseSets, x87Sets};
+        std::vector<Node>& edges = graph[node];
+        for (uint64_t to : next.at(node.address)) edges.push_back({to, sse, x87});
+        for (const Node& n : edges) work.push_back(n);
+    }
+    // Nodes from which, the unit still saved and not yet set, a load of the
+    // plug-in's state lies ahead: the scope's way in, where the host's state
+    // is still in force though already saved.
+    auto waysIn = [&](bool sseUnit) {
+        std::map<Node, std::vector<Node>> back;
+        for (const auto& [node, edges] : graph) {
+            for (const Node& n : edges) back[n].push_back(node);
+        }
+        std::set<Node> in;
+        std::vector<Node> todo;
+        for (const auto& [node, loads] : sets) {
+            if (sseUnit ? loads.first : loads.second) todo.push_back(node);
+        }
+        while (!todo.empty()) {
+            const Node n = todo.back();
+            todo.pop_back();
+            if ((sseUnit ? n.sse : n.x87) != Unit::Saved || !in.insert(n).second) continue;
+            // The way in starts at the save: what ran before it belongs to
+            // another scope, or to none.
+            const std::string& m = code.at(n.address)->mnemonic;
+            const bool save = sseUnit ? (m == "stmxcsr" || m == "vstmxcsr") : (m == "fnstcw" || m == "fstcw");
+            if (save) continue;
+            for (const Node& b : back[n]) todo.push_back(b);
+        }
+        return in;
+    };
+    const std::set<Node> sseWayIn = waysIn(true), x87WayIn = waysIn(false);
+    // From a node, whether every path to a return runs no further
+    // floating-point work and no call: an x87 load there hands the result over.
+    std::map<uint64_t, bool> quietToReturn;
+    std::function<bool(uint64_t, std::set<uint64_t>&)> quiet = [&](uint64_t address, std::set<uint64_t>& seen) {
+        if (!seen.insert(address).second) return true;
+        for (uint64_t to : next.at(address)) {
+            const Instruction& ins = *code.at(to);
+            if (isFloatingPointWork(ins) || isCall(ins) || !quiet(to, seen)) return false;
+        }
+        return true;
+    };
+
+    std::set<std::string> faults;
+    for (const auto& [node, edges] : graph) {
+        const Instruction& ins = *code.at(node.address);
+        const FloatingPoint kind = classify(ins);
+        // The host's state is in force before either unit is saved and set,
+        // and after either is handed back: the plug-in's holds only where
+        // both are its own.
+        const bool before = node.sse == Unit::Host || node.x87 == Unit::Host || sseWayIn.count(node) ||
+                            x87WayIn.count(node);
+        const bool sseOut = before || hostLive(node.sse) || hostLive(node.x87);
+        const bool x87Out = sseOut;
+        const char* where = before ? "before the scope is entered" : "after the host's state is handed back";
+        std::string fault;
+        if ((kind == FloatingPoint::SseWork && sseOut) ||
+            ((kind == FloatingPoint::X87Work || kind == FloatingPoint::Mmx) && x87Out)) {
+            // The one exception: the float result loaded into st(0) for the
+            // caller, last, after both units are back.
+            std::set<uint64_t> seen;
+            const bool handOff = !before && isX87Load(ins) && quiet(node.address, seen);
+            if (!handOff) fault = std::string("floating-point work ") + where;
+        } else if (isCall(ins) && (sseOut || x87Out)) {
+            uint64_t target = 0;
+            if (directTarget(ins.operands, target)) {
+                const WalkResult callee = walk(code, target, Calls::Follow, imports);
+                if (!callee.work.empty()) {
+                    fault = std::string("a call to code that computes in floating point (") +
+                            callee.work.front()->mnemonic + " at " + hex(callee.work.front()->address) + ") " + where;
+                } else if (!callee.problems.empty()) {
+                    fault = std::string("a call to code that cannot be followed (") + callee.problems.front() + ") " +
+                            where;
+                }
+            } else if (!(absoluteSlot(ins.operands, target) && imports.count(target))) {
+                fault = std::string("an indirect call ") + where;
+            }
+        }
+        if (!fault.empty()) faults.insert(fault + " at " + hex(ins.address) + ": " + ins.mnemonic + " " + ins.operands);
+    }
+    return {faults.begin(), faults.end()};
+}
+
+std::vector<std::string> mmxFaults(const Disassembly& code, uint64_t entry, const ImportSlots& imports) {
+    std::vector<std::string> faults;
+    for (uint64_t function : walk(code, entry, Calls::Follow, imports).functions) {
+        const std::map<uint64_t, std::vector<uint64_t>> next = ownPath(code, function);
+        for (const auto& [address, to] : next) {
+            const Instruction& use = *code.at(address);
+            if (classify(use) != FloatingPoint::Mmx) continue;
+            // A return reachable from the use without an emms on the way.
+            std::set<uint64_t> seen;
+            std::vector<uint64_t> todo(to.begin(), to.end());
+            bool leaks = startsWith(use.mnemonic, "ret");
+            while (!todo.empty() && !leaks) {
+                const uint64_t at = todo.back();
+                todo.pop_back();
+                const Instruction& ins = *code.at(at);
+                if (!seen.insert(at).second || classify(ins) == FloatingPoint::MmxExit) continue;
+                if (startsWith(ins.mnemonic, "ret") || next.at(at).empty()) leaks = true;
+                for (uint64_t t : next.at(at)) todo.push_back(t);
+            }
+            if (leaks) {
+                faults.push_back("MMX use at " + hex(address) + " (" + use.mnemonic + " " + use.operands +
+                                 ") reaches a return with no emms");
+            }
+        }
+    }
+    return faults;
+}
+
 
 }  // namespace abi_check

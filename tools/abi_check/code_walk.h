@@ -1,9 +1,10 @@
 // Follows the machine code of an exported function through a disassembly
 // (objdump -d in AT&T syntax) from its entry: every instruction that can run
 // between the call and a return, through jumps and branches, and if asked
-// through the functions it calls. What the walk finds answers two questions
-// about a 32-bit plug-in without running it: does every return pop exactly
-// the caller's arguments, and does a path run x87 arithmetic.
+// through the functions it calls. What the walk finds answers, without
+// running a 32-bit plug-in: does every return pop exactly the caller's
+// arguments, does a path compute in floating point where the host's state is
+// in force, and does it leave the x87 registers in MMX use.
 #pragma once
 
 #include <cstdint>
@@ -33,11 +34,31 @@ public:
     // return, so the walk stops at a symbol.
     const Instruction* fallThrough(const Instruction& from) const;
     size_t size() const { return instructions_.size(); }
+    // The symbol that starts at `address`, or empty.
+    std::string symbolAt(uint64_t address) const;
 
 private:
     std::map<uint64_t, Instruction> instructions_;
     std::map<uint64_t, std::string> symbols_;
 };
+
+// What an instruction does to the floating-point units, by its mnemonic and,
+// for MMX, its registers. Work computes under the control state in force and
+// may raise its flags; state instructions read or load the control state
+// itself; MMX use takes over the x87 registers until emms hands them back.
+enum class FloatingPoint { None, SseWork, SseState, X87Work, X87State, Mmx, MmxExit };
+
+FloatingPoint classify(const Instruction& instruction);
+// Every mnemonic the classification names, with its class: SSE to SSE4.1 and
+// their VEX forms, x87, and the MMX exits. (Other MMX instructions are told by
+// their registers; an unknown mnemonic starting with f counts as x87 work.)
+const std::map<std::string, FloatingPoint>& floatingPointMnemonics();
+
+// x87 arithmetic, loads and stores, or MMX, which runs on the x87 registers:
+// what changes the x87 state a host that runs masked would see.
+bool isX87Arithmetic(const Instruction& instruction);
+// Floating-point work of any unit: SSE, x87 or MMX.
+bool isFloatingPointWork(const Instruction& instruction);
 
 struct Return {
     uint64_t address = 0;
@@ -46,7 +67,8 @@ struct Return {
 
 struct WalkResult {
     std::vector<Return> returns;
-    std::vector<const Instruction*> x87;  // x87 arithmetic or data movement
+    std::vector<const Instruction*> x87;  // x87 work or MMX
+    std::vector<const Instruction*> work;  // floating-point work of any unit
     std::set<uint64_t> functions;         // entries of the functions walked
     std::set<std::string> importsCalled;  // "library!function" reached through the import table
     std::vector<std::string> problems;    // what the walk could not follow
@@ -65,24 +87,33 @@ enum class Calls { Skip, Follow };
 // too, and its returns are not collected as the entry's.
 WalkResult walk(const Disassembly& code, uint64_t entry, Calls calls, const ImportSlots& imports);
 
-// Whether an instruction is x87 work that a caller's floating-point state
-// could see: everything in the x87 set except saving and restoring the
-// control word, status word and environment, which the export boundary does
-// to hand the host's state back.
-bool isX87Arithmetic(const Instruction& instruction);
+// A function's code against its floating-point scope. The scope saves the
+// host's x87 control word (fnstcw) and MXCSR (stmxcsr), loads the plug-in's
+// where they differ (fldcw, ldmxcsr; skipped where the host's already are),
+// and on the way out loads the host's back (ldmxcsr from the saved word;
+// fnclex, fldcw from the saved word or fldenv for the x87). Each unit is
+// followed along every path on its own. Faults:
+// - floating-point work of a unit before its state is saved, between the save
+//   and the load of the plug-in's state, or after the host's is loaded back;
+// - a call there to code of the library that computes in floating point, or
+//   whose target cannot be told (calls through the import table run the
+//   host's own libraries, in the host's state by design);
+// - after the scope, anything but one x87 load as the last floating-point
+//   instruction before the return: the float result handed over in st(0).
+std::vector<std::string> scopeFaults(const Disassembly& code, uint64_t entry, const ImportSlots& imports = {});
 
-// Whether an instruction computes in floating point and so depends on, and
-// may raise flags in, the control state it runs under: SSE and SSE2 scalar and
-// packed arithmetic, conversions and comparisons, and x87 arithmetic. Moves,
-// shuffles and bitwise logic compute nothing that a control word governs.
-bool isFloatingPointWork(const Instruction& instruction);
+// Whether the function's own path (calls stepped over) saves the host's
+// MXCSR: it opens a scope of its own.
+bool opensScope(const Disassembly& code, uint64_t entry);
 
-// An export's code against its floating-point scope, which reads the host's
-// MXCSR (stmxcsr) on entry and loads it back (ldmxcsr) on every way out.
-// Faults: floating-point work or a call on a path from the entry before the
-// first stmxcsr, and on a path from the last ldmxcsr to a return. Loading a
-// float result into the x87 register that returns it is the calling
-// convention, not work, and is allowed after the scope.
-std::vector<std::string> scopeFaults(const Disassembly& code, uint64_t entry);
+// Floating-point work anywhere in the function and everything it calls:
+// for code that runs outside every scope (the entry point, TLS callbacks,
+// callbacks that open no scope).
+std::vector<std::string> floatingPointFaults(const Disassembly& code, uint64_t entry, const ImportSlots& imports);
+
+// MMX use on a path to a return that passes no emms (or femms): the x87
+// registers left tagged in use, so that the host's next x87 load overflows.
+// Walks every function called as well.
+std::vector<std::string> mmxFaults(const Disassembly& code, uint64_t entry, const ImportSlots& imports);
 
 }  // namespace abi_check

@@ -5,11 +5,22 @@
 //   stack     every return of an export pops 4 bytes per argument (ret N),
 //             the stdcall contract; a wrong count corrupts the host's stack;
 //   imports   Windows system libraries only;
-//   scope     no export computes in floating point, or calls out, before it
-//             has read the host's MXCSR or after it has loaded it back
-//             (--scope-exempt names an export that runs host code by design);
+//   scope     no export computes in floating point, or calls code of ours
+//             that does, where the host's x87 or SSE state is in force:
+//             before its scope saves and sets the state, or after it hands
+//             the host's back (IP_ShowDialog's modal loop between its two
+//             scopes calls only the host's libraries and code that computes
+//             nothing);
+//   pointers  every function whose address the library holds (the dialog
+//             procedure, window-enumeration callbacks, the C runtime's
+//             handlers): the scope check where it opens a scope of its own,
+//             and no floating-point work at all where it opens none;
+//   load      the entry point and the TLS callbacks, which the loader runs
+//             in the host's state: no floating-point work at all;
+//   mmx       no path leaves MMX in use (no emms before the return);
 //   x87       the named exports' code, with everything it calls, runs no x87
-//             arithmetic (it would raise flags in a host that runs masked);
+//             or MMX instruction (it would raise flags in a host that runs
+//             masked, or tag its registers);
 //   checksum  the PE checksum the loader verifies for drivers and some hosts.
 //
 //   abi_check --dll=ktr4.dll --objdump=i686-w64-mingw32-objdump [--x87-free=CI_GetCompFR]
@@ -42,7 +53,6 @@ struct Options {
     std::string dll;
     std::string objdump;
     std::vector<std::string> x87Free;
-    std::set<std::string> scopeExempt;
 };
 
 bool parse(int argc, char** argv, Options& options) {
@@ -55,7 +65,6 @@ bool parse(int argc, char** argv, Options& options) {
         if (!value("--dll=").empty()) options.dll = value("--dll=");
         else if (!value("--objdump=").empty()) options.objdump = value("--objdump=");
         else if (!value("--x87-free=").empty()) options.x87Free.push_back(value("--x87-free="));
-        else if (!value("--scope-exempt=").empty()) options.scopeExempt.insert(value("--scope-exempt="));
         else return false;
     }
     return !options.dll.empty() && !options.objdump.empty();
@@ -112,7 +121,7 @@ int main(int argc, char** argv) {
     Options options;
     if (!parse(argc, argv, options)) {
         std::fprintf(stderr,
-                     "usage: abi_check --dll=PATH --objdump=PROGRAM [--x87-free=EXPORT]... [--scope-exempt=EXPORT]...\n");
+                     "usage: abi_check --dll=PATH --objdump=PROGRAM [--x87-free=EXPORT]...\n");
         return 2;
     }
     std::string error;
@@ -169,16 +178,79 @@ int main(int argc, char** argv) {
     report.check("stack", faults, std::to_string(returns) + " returns, each popping its export's arguments");
 
     faults.clear();
-    size_t scoped = 0;
+    std::set<uint64_t> exportEntries;
     for (const ListedExport& l : kListed) {
         const auto it = exported.find(l.name);
-        if (it == exported.end() || options.scopeExempt.count(l.name)) continue;
-        ++scoped;
-        for (const std::string& f : abi_check::scopeFaults(code, image->imageBase + it->second))
+        if (it == exported.end()) continue;
+        const uint64_t entry = image->imageBase + it->second;
+        exportEntries.insert(entry);
+        for (const std::string& f : abi_check::scopeFaults(code, entry, importSlots))
             faults.push_back(std::string(l.name) + ": " + f);
     }
     report.check("scope", faults,
-                 std::to_string(scoped) + " exports compute and call only between reading the host's MXCSR and loading it back");
+                 std::to_string(exportEntries.size()) +
+                     " exports compute, and call code that computes, only between saving and setting both units "
+                     "and handing the host's state back");
+
+    // The functions whose address the library holds: a word the loader
+    // relocates that points at the start of a function in .text.
+    faults.clear();
+    uint64_t textStart = 0, textEnd = 0;
+    for (const host::PeSection& section : image->sections) {
+        if (section.name == ".text") {
+            textStart = image->imageBase + section.virtualAddress;
+            textEnd = textStart + section.virtualSize;
+        }
+    }
+    std::map<uint64_t, std::string> pointed;
+    size_t inside = 0;
+    for (uint64_t address : image->storedAddresses) {
+        if (address < textStart || address >= textEnd || exportEntries.count(address)) continue;
+        const std::string symbol = code.symbolAt(address);
+        if (symbol.empty()) {
+            ++inside;  // a place inside a function: a jump table's target
+            continue;
+        }
+        pointed[address] = symbol;
+    }
+    size_t scopedCallbacks = 0;
+    for (const auto& [address, symbol] : pointed) {
+        if (abi_check::opensScope(code, address)) {
+            ++scopedCallbacks;
+            for (const std::string& f : abi_check::scopeFaults(code, address, importSlots)) faults.push_back(symbol + ": " + f);
+        } else {
+            for (const std::string& f : abi_check::floatingPointFaults(code, address, importSlots))
+                faults.push_back(symbol + ", which opens no scope: " + f);
+        }
+    }
+    report.check("pointers", faults,
+                 std::to_string(pointed.size()) + " functions whose address the library holds (" +
+                     std::to_string(scopedCallbacks) + " with a scope of their own), " + std::to_string(inside) +
+                     " addresses inside functions");
+
+    // What the loader runs: the entry point and the TLS callbacks.
+    faults.clear();
+    std::map<uint64_t, std::string> loaderCalls;
+    if (image->entryPointRva != 0) loaderCalls[image->imageBase + image->entryPointRva] = "the entry point";
+    for (uint64_t callback : image->tlsCallbacks) loaderCalls[callback] = "TLS callback " + code.symbolAt(callback);
+    for (const auto& [address, what] : loaderCalls) {
+        for (const std::string& f : abi_check::floatingPointFaults(code, address, importSlots)) faults.push_back(what + ": " + f);
+    }
+    report.check("load", faults,
+                 "the entry point and " + std::to_string(image->tlsCallbacks.size()) +
+                     " TLS callbacks run no floating-point work, nor anything they call directly");
+
+    faults.clear();
+    std::map<uint64_t, std::string> everything = pointed;
+    everything.insert(loaderCalls.begin(), loaderCalls.end());
+    for (const ListedExport& l : kListed) {
+        const auto it = exported.find(l.name);
+        if (it != exported.end()) everything[image->imageBase + it->second] = l.name;
+    }
+    for (const auto& [address, what] : everything) {
+        for (const std::string& f : abi_check::mmxFaults(code, address, importSlots)) faults.push_back(what + ": " + f);
+    }
+    report.check("mmx", faults, std::to_string(everything.size()) + " entries leave no MMX use without emms");
 
     faults.clear();
     for (const std::string& library : image->importedLibraries)
@@ -200,14 +272,14 @@ int main(int argc, char** argv) {
         for (const std::string& i : w.importsCalled) faults.push_back(name + " calls " + i + ", whose code cannot be checked");
         for (const abi_check::Instruction* ins : w.x87) {
             char text[200];
-            std::snprintf(text, sizeof text, "%s reaches x87 code at %llx: %s %s", name.c_str(),
+            std::snprintf(text, sizeof text, "%s reaches x87 or MMX code at %llx: %s %s", name.c_str(),
                           static_cast<unsigned long long>(ins->address), ins->mnemonic.c_str(), ins->operands.c_str());
             faults.push_back(text);
         }
         const size_t functions = w.functions.size();
         x87Summary += (x87Summary.empty() ? "" : "; ") + name + " reaches " + std::to_string(functions) +
                       (functions == 1 ? " function, " : " functions, ") + std::to_string(w.instructions) +
-                      " instructions, no x87 arithmetic";
+                      " instructions, no x87 or MMX instruction";
     }
     if (!options.x87Free.empty()) report.check("x87", faults, x87Summary);
 

@@ -36,6 +36,10 @@ constexpr size_t kExportDirectoryBytes = 40;
 constexpr size_t kChecksumOffsetInOptionalHeader = 64;
 constexpr int kExportDirectory = 0;
 constexpr int kImportDirectory = 1;
+constexpr int kRelocationDirectory = 5;
+constexpr int kTlsDirectory = 9;
+constexpr size_t kMaxRelocations = 1 << 22;
+constexpr size_t kMaxTlsCallbacks = 4096;
 // Longer names than this are not names a loader would look up.
 constexpr size_t kMaxNameBytes = 4096;
 // The export and import tables of a real module hold far fewer entries; a
@@ -205,6 +209,66 @@ bool readImports(Reader& in, PeImage& image, DataDirectory directory, std::strin
     return in.ok;
 }
 
+// The base relocation blocks: per page, 16-bit entries of a type (high 4
+// bits) and an offset. Types 3 (32-bit) and 10 (64-bit) fix up a stored
+// address; the others carry none the module takes.
+bool readRelocations(Reader& in, PeImage& image, DataDirectory directory, std::string& error) {
+    if (directory.rva == 0) return true;
+    for (uint32_t done = 0; done + 8 <= directory.size;) {
+        const auto block = fileOffsetOf(image.sections, uint64_t(directory.rva) + done);
+        if (!block || !in.has(*block, 8)) {
+            error = "the base relocations run outside the file";
+            return false;
+        }
+        const uint32_t page = in.u32(*block), size = in.u32(*block + 4);
+        if (size < 8 || size > directory.size - done) {
+            error = "a base relocation block claims " + std::to_string(size) + " bytes";
+            return false;
+        }
+        for (uint32_t k = 0; k < (size - 8) / 2; ++k) {
+            const uint16_t entry = in.u16(*block + 8 + 2 * k);
+            const int type = entry >> 12;
+            if (type != 3 && type != 10) continue;
+            const auto at = fileOffsetOf(image.sections, uint64_t(page) + (entry & 0xFFF));
+            const size_t bytes = type == 10 ? 8 : 4;
+            if (!at || !in.has(*at, bytes)) continue;  // in a section the file does not hold (.bss)
+            if (image.storedAddresses.size() >= kMaxRelocations) {
+                error = "the base relocations fix up too many words";
+                return false;
+            }
+            image.storedAddresses.push_back(bytes == 8 ? in.u64(*at) : in.u32(*at));
+        }
+        done += size;
+    }
+    if (!in.ok) error = "the base relocations run past the end of the file";
+    return in.ok;
+}
+
+// The TLS directory's list of callbacks: absolute addresses, ended by 0.
+bool readTlsCallbacks(Reader& in, PeImage& image, DataDirectory directory, std::string& error) {
+    if (directory.rva == 0) return true;
+    const size_t word = image.pe32Plus ? 8 : 4;
+    const auto at = fileOffsetOf(image.sections, directory.rva);
+    if (!at || !in.has(*at, 4 * word)) {
+        error = "the TLS directory lies outside the file";
+        return false;
+    }
+    const uint64_t listVa = word == 8 ? in.u64(*at + 3 * word) : in.u32(*at + 3 * word);
+    if (listVa == 0) return true;
+    for (size_t i = 0;; ++i) {
+        const auto slot = listVa >= image.imageBase ? fileOffsetOf(image.sections, listVa - image.imageBase + word * i)
+                                                   : std::nullopt;
+        if (!slot || !in.has(*slot, word) || i >= kMaxTlsCallbacks) {
+            error = "the TLS callbacks run outside the file";
+            return false;
+        }
+        const uint64_t callback = word == 8 ? in.u64(*slot) : in.u32(*slot);
+        if (callback == 0) break;
+        image.tlsCallbacks.push_back(callback);
+    }
+    return true;
+}
+
 }  // namespace
 
 std::optional<PeImage> readPeImage(const std::vector<unsigned char>& bytes, std::string& error) {
@@ -237,6 +301,7 @@ std::optional<PeImage> readPeImage(const std::vector<unsigned char>& bytes, std:
         return std::nullopt;
     }
     image.imageBase = image.pe32Plus ? in.u64(optional + 24) : in.u32(optional + 28);
+    image.entryPointRva = in.u32(optional + 16);
     const size_t checksumAt = optional + kChecksumOffsetInOptionalHeader;
     image.storedChecksum = in.u32(checksumAt);
     image.computedChecksum = peFileChecksum(bytes, checksumAt);
@@ -276,6 +341,8 @@ std::optional<PeImage> readPeImage(const std::vector<unsigned char>& bytes, std:
     }
     if (!readExports(in, image, directory(kExportDirectory), error)) return std::nullopt;
     if (!readImports(in, image, directory(kImportDirectory), error)) return std::nullopt;
+    if (!readRelocations(in, image, directory(kRelocationDirectory), error)) return std::nullopt;
+    if (!readTlsCallbacks(in, image, directory(kTlsDirectory), error)) return std::nullopt;
     return image;
 }
 

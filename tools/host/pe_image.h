@@ -49,6 +49,14 @@ struct PeImage {
     std::vector<PeImport> importedFunctions;
     uint32_t storedChecksum = 0;    // the optional header's CheckSum field
     uint32_t computedChecksum = 0;  // the file summed as the loader sums it
+    uint32_t entryPointRva = 0;     // 0: none
+    // Absolute addresses the loader calls besides the entry point: the TLS
+    // callbacks, in their list's order.
+    std::vector<uint64_t> tlsCallbacks;
+    // The absolute addresses the image holds in its own bytes (every word the
+    // base relocations fix up), read as stored in the file: the addresses the
+    // module takes, of code and of data.
+    std::vector<uint64_t> storedAddresses;
 };
 
 // Reads an image from its bytes; on refusal returns nothing and says why.

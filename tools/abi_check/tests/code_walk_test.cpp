@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <sstream>
 
 #include "tools/abi_check/code_walk.h"
@@ -140,78 +141,136 @@ TEST(CodeWalk, TellsX87ArithmeticFromStateHandling) {
 
 namespace {
 
-// An export with the scope's shape: the host's MXCSR read, ours loaded when
-// it differs, the body, the host's loaded back and the float result handed
-// to the caller in st(0).
+// An export with the scope's shape: the host's x87 control word and MXCSR
+// saved, the plug-in's loaded where they differ, the body, the host's loaded
+// back (the x87's flags cleared where the host had none) and the float
+// result handed to the caller in st(0).
 const char* const kScoped = R"(
 30001000 <_Scoped@4>:
-30001000:	stmxcsr 0x4(%esp)
-30001005:	cmpl   $0x1f80,0x4(%esp)
-3000100d:	je     30001014 <_Scoped@4+0x14>
-3000100f:	ldmxcsr 0x8(%esp)
-30001014:	cvtsi2ss 0xc(%esp),%xmm0
-3000101a:	call   30001100 <_helper>
-3000101f:	movss  %xmm0,(%esp)
-30001024:	ldmxcsr 0x4(%esp)
-30001029:	flds   (%esp)
-3000102c:	ret    $0x4
+30001000:	fnstcw 0x10(%esp)
+30001004:	stmxcsr 0x4(%esp)
+30001009:	testb  $0x1,0x14(%esp)
+3000100e:	je     30001014 <_Scoped@4+0x14>
+30001010:	fnclex
+30001012:	fldcw  0x12(%esp)
+30001014:	cmpl   $0x1f80,0x4(%esp)
+3000101c:	je     30001023 <_Scoped@4+0x23>
+3000101e:	ldmxcsr 0x8(%esp)
+30001023:	cvtsi2ss 0xc(%esp),%xmm0
+30001029:	call   30001100 <_helper>
+3000102e:	movss  %xmm0,(%esp)
+30001033:	fnclex
+30001035:	ldmxcsr 0x4(%esp)
+3000103a:	flds   (%esp)
+3000103d:	ret    $0x4
 
 30001100 <_helper>:
 30001100:	mulss  %xmm0,%xmm0
 30001104:	ret
+30001105:	nop
+
+30001200 <_quiet>:
+30001200:	mov    %eax,%ecx
+30001202:	ret
 )";
+
+std::vector<std::string> faultsAfterReplacing(const char* line, const char* with) {
+    std::string listing = kScoped;
+    const size_t at = listing.find(line);
+    EXPECT_NE(at, std::string::npos) << line;
+    listing.replace(at, std::strlen(line), with);
+    return abi_check::scopeFaults(parse(listing), 0x30001000, {{0x30005000, "user32.dll!GetActiveWindow"}});
+}
 
 }  // namespace
 
 TEST(ScopeCheck, AcceptsWorkAndCallsBetweenTheStatesAndTheResultsHandOff) {
     const auto faults = abi_check::scopeFaults(parse(kScoped), 0x30001000);
     EXPECT_TRUE(faults.empty()) << faults.front();
+    EXPECT_TRUE(abi_check::opensScope(parse(kScoped), 0x30001000));
+    EXPECT_FALSE(abi_check::opensScope(parse(kScoped), 0x30001100));
 }
 
-TEST(ScopeCheck, FindsWorkBeforeTheHostsStateIsReadAndAfterItIsBack) {
-    // The conversion hoisted above the read of the host's state.
-    const char* const early = R"(
-30001000 <_Early@4>:
-30001000:	cvtsi2ss 0xc(%esp),%xmm0
-30001006:	stmxcsr 0x4(%esp)
-3000100b:	ldmxcsr 0x8(%esp)
-30001010:	movss  %xmm0,(%esp)
-30001015:	ldmxcsr 0x4(%esp)
-3000101a:	ret    $0x4
-)";
-    const auto before = abi_check::scopeFaults(parse(early), 0x30001000);
-    ASSERT_EQ(before.size(), 1u);
-    EXPECT_NE(before[0].find("before the scope"), std::string::npos) << before[0];
-
-    std::string late = kScoped;
-    late.replace(late.find("30001029:\tflds   (%esp)"), 23, "30001029:\tsqrtss %xmm0,%xmm0");
-    const auto after = abi_check::scopeFaults(parse(late), 0x30001000);
-    ASSERT_EQ(after.size(), 1u);
-    EXPECT_NE(after[0].find("after the host's state is handed back"), std::string::npos) << after[0];
-
-    std::string callsLate = kScoped;
-    callsLate.replace(callsLate.find("30001029:\tflds   (%esp)"), 23, "30001029:\tcall   30001100 <_helper>");
-    EXPECT_EQ(abi_check::scopeFaults(parse(callsLate), 0x30001000).size(), 1u);
-}
-
-TEST(ScopeCheck, TellsFloatingPointWorkFromMovesAndLogic) {
-    auto work = [](const char* mnemonic, const char* operands) {
-        abi_check::Instruction i;
-        i.mnemonic = mnemonic;
-        i.operands = operands;
-        return abi_check::isFloatingPointWork(i);
+TEST(ScopeCheck, FindsWorkWhereEitherUnitIsTheHosts) {
+    const struct {
+        const char* line;
+        const char* with;
+        const char* where;
+    } cases[] = {
+        // Hoisted above the save of the x87 control word.
+        {"30001000:\tfnstcw 0x10(%esp)", "30001000:\tcvtsi2ss 0xc(%esp),%xmm0", "before the scope"},
+        // Between the save and the conditional load of the plug-in's MXCSR.
+        {"30001014:\tcmpl   $0x1f80,0x4(%esp)", "30001014:\tcmpltss %xmm1,%xmm0", "before the scope"},
+        // x87 work once the x87's flags are the host's again.
+        {"30001035:\tldmxcsr 0x4(%esp)", "30001035:\tfmul   %st,%st(1)", "after the host's state"},
+        // Rounding the result to single precision on the way out.
+        {"3000103a:\tflds   (%esp)", "3000103a:\tfstps  (%esp)", "after the host's state"},
+        // A compare after the scope, and a second load.
+        {"3000103a:\tflds   (%esp)", "3000103a:\tcmpltss %xmm1,%xmm0", "after the host's state"},
+        {"3000103d:\tret    $0x4", "3000103d:\tflds   (%esp)", "after the host's state"},
+        // Calls into code that computes, where the host's state holds.
+        {"30001000:\tfnstcw 0x10(%esp)", "30001000:\tcall   30001100 <_helper>", "before the scope"},
+        {"3000103a:\tflds   (%esp)", "3000103a:\tcall   30001100 <_helper>", "after the host's state"},
+        {"3000103a:\tflds   (%esp)", "3000103a:\tcall   *%eax", "after the host's state"},
     };
-    EXPECT_TRUE(work("mulps", "%xmm1,%xmm0"));
-    EXPECT_TRUE(work("divsd", "%xmm1,%xmm0"));
-    EXPECT_TRUE(work("ucomiss", "%xmm1,%xmm0"));
-    EXPECT_TRUE(work("cmpltps", "%xmm1,%xmm0") || work("cmpps", "$0x1,%xmm1,%xmm0"));
-    EXPECT_TRUE(work("cvttss2si", "%xmm0,%eax"));
-    EXPECT_TRUE(work("cvtsi2ss", "0x4(%esp),%xmm0"));
-    EXPECT_TRUE(work("faddp", "%st,%st(1)"));
-    EXPECT_FALSE(work("movss", "%xmm0,(%esp)"));
-    EXPECT_FALSE(work("xorps", "%xmm0,%xmm0"));
-    EXPECT_FALSE(work("shufps", "$0x0,%xmm0,%xmm0"));
-    EXPECT_FALSE(work("pand", "%xmm1,%xmm0"));
-    EXPECT_FALSE(work("addl", "$0x4,%esp"));
-    EXPECT_FALSE(work("cmpsl", "%es:(%edi),%ds:(%esi)"));
+    for (const auto& c : cases) {
+        const auto faults = faultsAfterReplacing(c.line, c.with);
+        ASSERT_FALSE(faults.empty()) << c.with;
+        EXPECT_NE(faults.front().find(c.where), std::string::npos) << faults.front();
+    }
+    // Outside the scope the host's own libraries may run, and code of ours
+    // that computes nothing: a modal loop between two scopes.
+    EXPECT_TRUE(faultsAfterReplacing("3000103a:\tflds   (%esp)", "3000103a:\tcall   *0x30005000").empty());
+    EXPECT_TRUE(faultsAfterReplacing("3000103a:\tflds   (%esp)", "3000103a:\tcall   30001200 <_quiet>").empty());
+}
+
+TEST(ScopeCheck, MmxLeftInUseIsFound) {
+    const Disassembly code = parse(R"(
+40001000 <_Leaks@0>:
+40001000:	movq   (%eax),%mm0
+40001003:	test   %eax,%eax
+40001005:	je     4000100a <_Leaks@0+0xa>
+40001007:	emms
+40001009:	ret
+4000100a:	ret
+40001010 <_Clean@0>:
+40001010:	paddd  %mm1,%mm0
+40001013:	emms
+40001015:	ret
+)");
+    EXPECT_EQ(abi_check::mmxFaults(code, 0x40001000, {}).size(), 1u) << "one path skips the emms";
+    EXPECT_TRUE(abi_check::mmxFaults(code, 0x40001010, {}).empty());
+    abi_check::Instruction mmx{0, "paddd", "%mm1,%mm0"};
+    EXPECT_TRUE(abi_check::isX87Arithmetic(mmx)) << "MMX runs on the x87's registers";
+}
+
+// Every mnemonic of the table is classified as the table says, and the
+// integer and data-movement instructions of SSE2 count as no work.
+TEST(ScopeCheck, ClassifiesEveryMnemonicOfTheTable) {
+    using abi_check::FloatingPoint;
+    size_t sse = 0, x87 = 0;
+    for (const auto& [mnemonic, kind] : abi_check::floatingPointMnemonics()) {
+        const abi_check::Instruction ins{0, mnemonic, "%xmm1,%xmm0"};
+        EXPECT_EQ(abi_check::classify(ins), kind) << mnemonic;
+        const bool work = kind == FloatingPoint::SseWork || kind == FloatingPoint::X87Work;
+        EXPECT_EQ(abi_check::isFloatingPointWork(ins), work) << mnemonic;
+        sse += kind == FloatingPoint::SseWork, x87 += kind == FloatingPoint::X87Work;
+    }
+    EXPECT_GT(sse, 200u) << "scalar and packed, VEX forms, predicates and conversions";
+    EXPECT_GT(x87, 100u);
+    for (const char* m : {"cmpltss", "cmpunordpd", "cmpnleps", "roundsd", "dpps", "dppd", "cvttsd2si", "cvtsi2ssl",
+                          "haddps", "vcmpless", "fninit", "fisttpl"}) {
+        EXPECT_TRUE(abi_check::isFloatingPointWork({0, m, "%xmm1,%xmm0"})) << m;
+    }
+    for (const char* m : {"paddd", "psubq", "pmuludq", "pand", "pandn", "por", "pxor", "pcmpeqd", "pcmpgtb", "pshufd",
+                          "punpckldq", "punpckhqdq", "movdqa", "movdqu", "movd", "movq", "pslld", "psrlq", "psrad",
+                          "packssdw", "pmaddwd", "pmovmskb", "movss", "movsd", "movaps", "movups", "movapd", "shufps",
+                          "unpcklps", "andps", "andnps", "orps", "xorps", "xorpd", "movmskps", "blendps", "pinsrw",
+                          "pextrw", "pshuflw", "cmpsl", "addl", "cmpl"}) {
+        EXPECT_FALSE(abi_check::isFloatingPointWork({0, m, "%xmm1,%xmm0"})) << m;
+    }
+    for (const char* m : {"fnstcw", "fldcw", "fnstsw", "fnclex", "fnstenv", "fldenv", "stmxcsr", "ldmxcsr", "fxsave"}) {
+        const FloatingPoint kind = abi_check::classify({0, m, "0x4(%esp)"});
+        EXPECT_TRUE(kind == FloatingPoint::SseState || kind == FloatingPoint::X87State) << m;
+    }
 }

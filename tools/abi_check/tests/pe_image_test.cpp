@@ -24,10 +24,12 @@ constexpr size_t kSectionFile = 0x200;
 constexpr uint32_t kSectionRva = 0x1000;
 size_t fileAt(uint32_t rva) { return kSectionFile + (rva - kSectionRva); }
 
-// A module with one section that holds an export directory (Alpha, Beta) and
-// an import table (KERNEL32.dll: GetTickCount and ordinal 7).
+// A module with one section that holds an export directory (Alpha, Beta), an
+// import table (KERNEL32.dll: GetTickCount and ordinal 7), a base relocation
+// of one stored address (of 0x2000) and a TLS directory with one callback
+// (0x2010); its entry point is 0x2000.
 Bytes makeModule(bool pe32Plus) {
-    Bytes b(0x400, 0);
+    Bytes b(0x500, 0);
     b[0] = 'M';
     b[1] = 'Z';
     put(b, 0x3C, kPe, 4);
@@ -45,11 +47,16 @@ Bytes makeModule(bool pe32Plus) {
     put(b, directories + 4, 0x100, 4);
     put(b, directories + 8, 0x1100, 4);  // imports
     put(b, directories + 12, 0x40, 4);
+    put(b, directories + 40, 0x1200, 4);  // base relocations
+    put(b, directories + 44, 12, 4);
+    put(b, directories + 72, 0x1240, 4);  // TLS
+    put(b, directories + 76, pe32Plus ? 40 : 24, 4);
+    put(b, kOptional + 16, 0x2000, 4);  // entry point
     const size_t section = kOptional + optionalBytes;
     std::memcpy(&b[section], ".rdata", 6);
-    put(b, section + 8, 0x200, 4);
+    put(b, section + 8, 0x300, 4);
     put(b, section + 12, kSectionRva, 4);
-    put(b, section + 16, 0x200, 4);
+    put(b, section + 16, 0x300, 4);
     put(b, section + 20, kSectionFile, 4);
 
     const size_t exports = fileAt(0x1000);
@@ -79,6 +86,14 @@ Bytes makeModule(bool pe32Plus) {
         put(b, fileAt(table) + size_t(slot), byOrdinal, slot);
     }
     putText(b, fileAt(0x1182), "GetTickCount");
+
+    const uint64_t base = pe32Plus ? 0x180000000ull : 0x10000000ull;
+    put(b, fileAt(0x1200), 0x1200, 4);  // the page
+    put(b, fileAt(0x1204), 12, 4);
+    put(b, fileAt(0x1208), (pe32Plus ? 10u : 3u) << 12 | 0x20, 2);  // the word at 0x1220
+    put(b, fileAt(0x1220), base + 0x2000, slot);
+    put(b, fileAt(0x1240) + 3 * size_t(slot), base + 0x1280, slot);  // the list of callbacks
+    put(b, fileAt(0x1280), base + 0x2010, slot);
     put(b, kOptional + 64, host::peFileChecksum(b, kOptional + 64), 4);
     return b;
 }
@@ -105,6 +120,10 @@ TEST(PeImage, ReadsTheTablesOfThirtyTwoAndSixtyFourBitModules) {
         EXPECT_EQ(image->importedFunctions[1].function, "#7");
         EXPECT_EQ(image->importedFunctions[1].addressSlotRva, 0x1160u + (wide ? 8u : 4u));
         EXPECT_EQ(image->storedChecksum, image->computedChecksum);
+        const uint64_t base = image->imageBase;
+        EXPECT_EQ(image->entryPointRva, 0x2000u);
+        EXPECT_EQ(image->storedAddresses, std::vector<uint64_t>{base + 0x2000});
+        EXPECT_EQ(image->tlsCallbacks, std::vector<uint64_t>{base + 0x2010});
     }
 }
 
@@ -142,15 +161,18 @@ TEST(PeImage, RefusesDamagedModulesWithAReason) {
         {"four billion exported names", fileAt(0x1000) + 24, 0xFFFFFFFF, 4},
         {"name table outside every section", fileAt(0x1000) + 32, 0x7FFFFFFF, 4},
         {"ordinal beyond the address table", fileAt(0x1062), 5, 2},
-        {"name without its terminating NUL", fileAt(0x1050), 0x11FF, 4},
+        {"name without its terminating NUL", fileAt(0x1050), 0x12FF, 4},
         {"library name outside the file", fileAt(0x1100) + 12, 0x9000, 4},
         {"imported name outside the file", fileAt(0x1140), 0x9000, 4},
+        {"a relocation block longer than its directory", fileAt(0x1204), 0xFFFF, 4},
+        {"a relocation block of no bytes", fileAt(0x1204), 0, 4},
+        {"TLS callbacks outside the file", fileAt(0x1240) + 12, 0x10009000, 4},
     };
     for (const Damage& d : damages) {
         SCOPED_TRACE(d.what);
         Bytes b = makeModule(false);
         put(b, d.at, d.value, d.bytes);
-        if (std::string(d.what) == "name without its terminating NUL") std::memset(&b[fileAt(0x11FF)], 'A', 1);
+        if (std::string(d.what) == "name without its terminating NUL") std::memset(&b[fileAt(0x12FF)], 'A', 1);
         std::string error;
         EXPECT_FALSE(host::readPeImage(b, error));
         EXPECT_FALSE(error.empty());
