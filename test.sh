@@ -28,7 +28,7 @@ if why=$(scripts/can-run-win32.sh); then
     ctest --preset win32 || status=1
 else
     win32_missing=$why
-    ctest --preset win32 -R '^(abi\.|release\.(package|reproducible)$)' || status=1
+    ctest --preset win32 -R '^(abi\.|release\.(package|reproducible|origins|hostile_text)$)' || status=1
 fi
 
 # The native suite again under AddressSanitizer and UndefinedBehaviorSanitizer
@@ -45,7 +45,8 @@ dialog and arrayhost end to end, and release.check on the archive).
 Reason: $win32_missing
 Run instead: the same suite as 64-bit programs under wine64, and the
 static checks of the 32-bit DLLs (exports, stack pops, imports, x87,
-checksum), the release archive and the reproducibility check.
+checksum), the release archive, the reproducibility check, the release's
+data check and the release built twice from hostile data.
 ======================================================================
 MSG
     if [ "${REQUIRE_WINDOWS_SUITE:-0}" = 1 ]; then status=1; fi

@@ -14,7 +14,7 @@ file(COPY_FILE ${SOURCE_DIR}/models/data/ktr.f32 ${data}/ktr.f32)
 file(WRITE ${data}/ktr.source.txt
      "# ktr.f32: imported by balloon import-sofa\n"
      "Title: Measured test cabinet\nOrganization: Test Lab\nAuthorContact: lab@example.org\n"
-     "License: CC-BY-SA 4.0\nDatabaseName: tests\nDateCreated: 2026-12-08\nComment: \n"
+     "License: CC-BY-SA 4.0\nLicense-Given-By: the file\nDatabaseName: tests\nDateCreated: 2026-12-08\nComment: \n"
      "File: cabinet.sofa\nSHA-256: 0\nCombination: measurement 1 of 1\nCommand: balloon import-sofa\n")
 
 configure_and_build(${SOURCE_DIR} ${build} ${TOOLCHAIN} ${BUILD_TYPE} ${data} release_package)

@@ -9,8 +9,8 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${ARCHIVE} WORKING_DIRECTORY 
 if(NOT result EQUAL 0)
     message(FATAL_ERROR "cannot unpack ${ARCHIVE}")
 endif()
-file(STRINGS ${DATA_ORIGINS_FILE} origins LIMIT_COUNT 1)
-string(REGEX REPLACE "^[a-z]+ ([A-Z]+) .*$" "\\1" kind "${origins}")
+file(STRINGS ${DATA_ORIGINS_FILE} first_kind REGEX "^kind: [A-Z]+$" LIMIT_COUNT 1)  # the build's own key and value
+string(REGEX REPLACE "^kind: " "" kind "${first_kind}")
 
 set(failures "")
 foreach(spoil IN ITEMS readme notices)

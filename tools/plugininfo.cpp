@@ -3,10 +3,12 @@
 // Windows loader sees of it (version resource, exports, imports, PE
 // checksum). With no arguments it loads the three deliverables built beside
 // it; otherwise the libraries named. With --data it prints, per cabinet
-// kind, the data the plug-in carries: the provenance line embedded after the
-// balloon, the balloon's SHA-256 read from the file, and the on-axis level
-// and directivity factor per band as the exports give them.
+// kind, the data the plug-in carries: the provenance record embedded with
+// the balloon in the section .mdata, the balloon's SHA-256 read from the
+// file, and the on-axis level and directivity factor per band as the exports
+// give them.
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <optional>
 #include <set>
@@ -16,6 +18,7 @@
 
 #include "tools/host/module_tables.h"
 #include "tools/host/pe_image.h"
+#include "tools/host/provenance_text.h"
 #include "tools/host/plugin_library.h"
 #include "tools/host/product.h"
 #include "tools/host/setup_blob.h"
@@ -108,11 +111,14 @@ bool describe(const std::string& path) {
     return true;
 }
 
-// The data a plug-in carries, per cabinet kind: its provenance line and the
-// balloon embedded just before it, read from the file, and the on-axis level
-// and directivity factor per band, asked through the plug-in's exports.
+// The data a plug-in carries, per cabinet kind: its record and the balloon
+// embedded with it, read from the section .mdata the build wrote them into
+// (models/balloon_embed.cpp.in), and the on-axis level and directivity
+// factor per band, asked through the plug-in's exports.
 constexpr size_t kBalloonBytes = 223776;  // 21 x 72 x 37 f32
-constexpr char kProvenanceMarker[] = "MODEL-DATA ";
+constexpr char kRecordMarker[] = "MODEL-DATA ";
+constexpr size_t kMaxRecordCharacters = 4096;  // a record names three attributes of at most 240 each
+constexpr char kEntryMagic[8] = {'M', 'D', 'A', 'T', 'A', '1', '\0', '\0'};
 constexpr int kNominalBandHz[host::kBandCount] = {100,  125,  160,  200,  250,  315,  400,  500,  630,  800, 1000,
                                                   1250, 1600, 2000, 2500, 3150, 4000, 5000, 6300, 8000, 10000};
 
@@ -120,18 +126,88 @@ struct EmbeddedKind {
     std::string kind, line, balloonSha256;
 };
 
-std::vector<EmbeddedKind> embeddedKinds(const std::vector<unsigned char>& file) {
+uint64_t little(const std::vector<unsigned char>& b, size_t at, int bytes) {
+    uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i) v |= uint64_t(b[at + size_t(i)]) << (8 * i);
+    return v;
+}
+
+// The bytes of the section named `name`: from the section table of a PE
+// image (the DLLs) or of a 64-bit ELF file (the native libraries).
+std::optional<std::vector<unsigned char>> sectionBytes(const std::vector<unsigned char>& file, const std::string& name,
+                                                       std::string& error) {
+    if (file.size() >= 2 && file[0] == 'M' && file[1] == 'Z') {
+        const std::optional<host::PeImage> image = host::readPeImage(file, error);
+        if (!image) return std::nullopt;
+        for (const host::PeSection& section : image->sections) {
+            if (section.name != name) continue;
+            const size_t size = std::min<size_t>(section.virtualSize, section.fileSize);
+            if (section.fileOffset > file.size() || size > file.size() - section.fileOffset) break;
+            return std::vector<unsigned char>(file.begin() + std::ptrdiff_t(section.fileOffset),
+                                              file.begin() + std::ptrdiff_t(section.fileOffset + size));
+        }
+    } else if (file.size() >= 0x40 && file[0] == 0x7F && file[1] == 'E' && file[2] == 'L' && file[3] == 'F' &&
+               file[4] == 2 && file[5] == 1) {
+        const uint64_t table = little(file, 0x28, 8), entry = little(file, 0x3A, 2), count = little(file, 0x3C, 2);
+        const uint64_t names = little(file, 0x3E, 2);
+        auto header = [&](uint64_t i) { return table + i * entry; };
+        if (entry < 0x40 || table > file.size() || count * entry > file.size() - table || names >= count) {
+            error = "the ELF section table lies outside the file";
+            return std::nullopt;
+        }
+        const uint64_t namesAt = little(file, size_t(header(names)) + 0x18, 8);
+        for (uint64_t i = 0; i < count; ++i) {
+            const size_t h = size_t(header(i));
+            const uint64_t nameAt = namesAt + little(file, h, 4), offset = little(file, h + 0x18, 8),
+                           size = little(file, h + 0x20, 8);
+            if (nameAt >= file.size()) continue;
+            const std::string sectionName(reinterpret_cast<const char*>(file.data() + nameAt),
+                                          strnlen(reinterpret_cast<const char*>(file.data() + nameAt),
+                                                  file.size() - size_t(nameAt)));
+            if (sectionName != name) continue;
+            if (offset > file.size() || size > file.size() - offset) break;
+            return std::vector<unsigned char>(file.begin() + std::ptrdiff_t(offset),
+                                              file.begin() + std::ptrdiff_t(offset + size));
+        }
+    } else {
+        error = "neither a PE image nor a 64-bit ELF file";
+        return std::nullopt;
+    }
+    error = "no section " + name;
+    return std::nullopt;
+}
+
+// The entries of .mdata in order: each 16-byte aligned, its magic, the
+// balloon's and the record's lengths, the balloon, the record and a zero
+// byte. Zeros between entries are the linker's alignment.
+std::vector<EmbeddedKind> embeddedKinds(const std::vector<unsigned char>& file, std::string& error) {
     std::vector<EmbeddedKind> kinds;
-    const std::string_view bytes(reinterpret_cast<const char*>(file.data()), file.size());
-    for (size_t at = bytes.find(kProvenanceMarker); at != std::string_view::npos;
-         at = bytes.find(kProvenanceMarker, at + 1)) {
-        const size_t end = bytes.find('\0', at);
-        if (end == std::string_view::npos || at < kBalloonBytes) continue;
-        const std::string line(bytes.substr(at, end - at));
-        const size_t kindEnd = line.find(' ', sizeof kProvenanceMarker - 1);
-        if (kindEnd == std::string::npos) continue;
-        kinds.push_back({line.substr(sizeof kProvenanceMarker - 1, kindEnd - (sizeof kProvenanceMarker - 1)), line,
-                         host::sha256Hex(file.data() + at - kBalloonBytes, kBalloonBytes)});
+    const std::optional<std::vector<unsigned char>> section = sectionBytes(file, ".mdata", error);
+    if (!section) return kinds;
+    const std::vector<unsigned char>& b = *section;
+    for (size_t at = 0; at + 16 <= b.size();) {
+        if (std::all_of(b.begin() + std::ptrdiff_t(at), b.begin() + std::ptrdiff_t(at + 16),
+                        [](unsigned char c) { return c == 0; })) {
+            at += 16;
+            continue;
+        }
+        const uint64_t balloon = little(b, at + 8, 4), record = little(b, at + 12, 4);
+        const size_t start = at + 16;
+        if (!std::equal(std::begin(kEntryMagic), std::end(kEntryMagic), b.begin() + std::ptrdiff_t(at)) ||
+            balloon != kBalloonBytes || record > b.size() || start + balloon + record + 1 > b.size() ||
+            b[start + balloon + record] != 0) {
+            error = "the section .mdata holds a damaged entry at byte " + std::to_string(at);
+            return kinds;
+        }
+        const std::string line(reinterpret_cast<const char*>(b.data() + start + balloon), size_t(record));
+        const size_t kindEnd = line.find(' ', sizeof kRecordMarker - 1);
+        if (line.rfind(kRecordMarker, 0) != 0 || kindEnd == std::string::npos) {
+            error = "an entry of .mdata holds no record";
+            return kinds;
+        }
+        kinds.push_back({line.substr(sizeof kRecordMarker - 1, kindEnd - (sizeof kRecordMarker - 1)), line,
+                         host::sha256Hex(b.data() + start, size_t(balloon))});
+        at = (start + size_t(balloon) + size_t(record) + 1 + 15) / 16 * 16;
     }
     return kinds;
 }
@@ -161,8 +237,10 @@ bool describeData(const std::string& path) {
         for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) file.insert(file.end(), buffer, buffer + n);
         std::fclose(in);
     }
-    const std::vector<EmbeddedKind> embedded = embeddedKinds(file);
+    std::string sectionError;
+    const std::vector<EmbeddedKind> embedded = embeddedKinds(file, sectionError);
     std::printf("%s\n  product:         %s\n", path.c_str(), product->displayName);
+    if (!sectionError.empty()) std::printf("  data section:    %s\n", sectionError.c_str());
     // The product's cabinet kinds in the order of its kind numbers.
     const std::vector<std::string> kinds =
         product->cellsCarryKind ? std::vector<std::string>{"QSA", "QSB", "QSC"} : std::vector<std::string>{"KTR"};
@@ -179,7 +257,10 @@ bool describeData(const std::string& path) {
             const size_t stated = found->line.find("sha256=");
             const std::string claimed = stated == std::string::npos ? "" : found->line.substr(stated + 7, 64);
             const size_t origin = found->line.find(' ', stated == std::string::npos ? 0 : stated);
-            std::printf("    provenance:    %s\n", origin == std::string::npos ? "" : found->line.substr(origin + 1).c_str());
+            // The record is the build's, but the file may not be: printed as
+            // one line of valid UTF-8 whatever it holds.
+            const std::string text = origin == std::string::npos ? "" : found->line.substr(origin + 1);
+            std::printf("    provenance:    %s\n", host::sanitisedProvenanceText(text, kMaxRecordCharacters).c_str());
             std::printf("    balloon:       sha256 %s (%s)\n", found->balloonSha256.c_str(),
                         claimed == found->balloonSha256 ? "as the build recorded it" : "NOT the one the build recorded");
             ok = ok && claimed == found->balloonSha256;

@@ -20,6 +20,7 @@
 #include "tools/balloon/balloon_tables.h"
 #include "tools/balloon/balloon_text.h"
 #include "tools/balloon/import_warnings.h"
+#include "tools/host/provenance_text.h"
 #include "tools/host/sha256.h"
 #include "tools/balloon/polar_plot.h"
 #ifdef BALLOON_HAVE_SOFA
@@ -40,7 +41,7 @@ int usage() {
 #ifdef BALLOON_HAVE_SOFA
                  "       balloon import-sofa <file.sofa> <out dir> --kind KTR|QSA|QSB|QSC [--measurement K]\n"
                  "                           [--use K:LOW-HIGH ...] [--sum power|complex] [--mirror] [--pa-per-unit X]\n"
-                 "                           [--gain-db G] [--strict]\n"
+                 "                           [--gain-db G] [--strict] [--licence ID]\n"
 #endif
                  );
     return 2;
@@ -119,34 +120,40 @@ bool finiteNumber(const char* text, double& value) {
     return end != text && *end == '\0' && std::isfinite(value);
 }
 
-// One line, whatever the file put in it.
-std::string oneLine(std::string text) {
-    for (char& c : text)
-        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
-    return text;
-}
-
 // Where a balloon came from: the measurement file's own attributes, its
-// SHA-256, the command that imported it and what the import warned about.
-// The build reads Title, Organization and License back for the plug-in's
-// provenance line and the release's notices.
+// SHA-256, the command that imported it and what the import warned about,
+// one "Key: value" line each, every value sanitised (one line, valid UTF-8,
+// no control characters, at most kMaxProvenanceCharacters). The build reads
+// the record back by key: Title, Organization and License for the plug-in's
+// provenance line, all of it for the release's notices. A licence the file
+// lacks may be stated by the maker (--licence); License-Given-By says which.
 std::string provenanceText(const std::string& kind, const std::string& sofaPath, const balloon::SofaDirectivity& measured,
-                           int argc, char** argv, const std::vector<std::string>& warnings) {
+                           const std::string& makersLicence, int argc, char** argv,
+                           const std::vector<std::string>& warnings) {
+    using host::sanitisedProvenanceText;
     std::string text = "# " + balloon::balloonFileName(kind) + ": imported by balloon import-sofa\n";
-    for (size_t i = 0; i < std::size(balloon::kProvenanceAttributes); ++i)
-        text += std::string(balloon::kProvenanceAttributes[i]) + ": " +
-                (i < measured.provenance.size() ? oneLine(measured.provenance[i]) : "") + "\n";
+    std::string licenceGivenBy = "nobody";
+    for (size_t i = 0; i < std::size(balloon::kProvenanceAttributes); ++i) {
+        const std::string name = balloon::kProvenanceAttributes[i];
+        std::string value = sanitisedProvenanceText(i < measured.provenance.size() ? measured.provenance[i] : "");
+        if (name == "License") {
+            if (value.find_first_not_of(' ') != std::string::npos) licenceGivenBy = "the file";
+            else if (!makersLicence.empty()) value = sanitisedProvenanceText(makersLicence), licenceGivenBy = "the maker";
+        }
+        text += name + ": " + value + "\n";
+        if (name == "License") text += "License-Given-By: " + licenceGivenBy + "\n";
+    }
     const size_t slash = sofaPath.find_last_of('/');
-    text += "File: " + oneLine(slash == std::string::npos ? sofaPath : sofaPath.substr(slash + 1)) + "\n";
+    text += "File: " + sanitisedProvenanceText(slash == std::string::npos ? sofaPath : sofaPath.substr(slash + 1)) + "\n";
     text += "SHA-256: " + host::sha256OfFile(sofaPath) + "\n";
-    text += "Combination: " + measured.combination + "\n";
+    text += "Combination: " + sanitisedProvenanceText(measured.combination) + "\n";
     std::string command = "balloon";
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         command += " " + (arg.find_first_of(" \t'\"") == std::string::npos ? arg : "'" + arg + "'");
     }
-    text += "Command: " + oneLine(command) + "\n";
-    for (const std::string& warning : warnings) text += "Warning: " + oneLine(warning) + "\n";
+    text += "Command: " + sanitisedProvenanceText(command) + "\n";
+    for (const std::string& warning : warnings) text += "Warning: " + sanitisedProvenanceText(warning) + "\n";
     return text;
 }
 
@@ -156,6 +163,7 @@ int importSofa(int argc, char** argv) {
     std::string kind;
     bool mirror = false, strict = false;
     double gainDb = 0.0;
+    std::string makersLicence;
     for (int i = 4; i < argc; ++i) {
         const std::string option = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -191,6 +199,12 @@ int importSofa(int argc, char** argv) {
             if (!finiteNumber(argv[++i], options.pascalPerUnit) || !(options.pascalPerUnit > 0)) return usage();
         } else if (option == "--gain-db" && hasValue) {
             if (!finiteNumber(argv[++i], gainDb)) return usage();
+        } else if (option == "--licence" && hasValue) {
+            makersLicence = argv[++i];
+            if (host::sanitisedProvenanceText(makersLicence).find_first_not_of(' ') == std::string::npos) {
+                std::fprintf(stderr, "--licence: give the licence's identifier, such as CC-BY-4.0\n");
+                return 2;
+            }
         } else {
             return usage();
         }
@@ -209,6 +223,17 @@ int importSofa(int argc, char** argv) {
     if (!measured.error.empty()) {
         std::fprintf(stderr, "%s\n", measured.error.c_str());
         return 1;
+    }
+    // A licence the maker states stands in for one the file lacks, and for
+    // no other: the file's own is the one that binds.
+    for (size_t i = 0; i < std::size(balloon::kProvenanceAttributes) && i < measured.provenance.size(); ++i) {
+        const bool stated = host::sanitisedProvenanceText(measured.provenance[i]).find_first_not_of(' ') !=
+                            std::string::npos;
+        if (std::string(balloon::kProvenanceAttributes[i]) == "License" && stated && !makersLicence.empty()) {
+            std::fprintf(stderr, "%s: License: the file states '%s'; --licence is for files that state none\n",
+                         sofaPath.c_str(), host::sanitisedProvenanceText(measured.provenance[i]).c_str());
+            return 2;
+        }
     }
     balloon::ResampleResult resampled = balloon::resampleToGrid(measured.directions, measured.energies);
     if (!resampled.error.empty()) {
@@ -266,7 +291,7 @@ int importSofa(int argc, char** argv) {
     const std::string tablesText = balloon::bandTablesText(kind, tables);
     if (!writeText(tablesPath, tablesText)) return 1;
     const std::string sourcePath = outDir + "/" + stem.substr(0, stem.size() - 4) + ".source.txt";
-    if (!writeText(sourcePath, provenanceText(kind, sofaPath, measured, argc, argv, warnings))) return 1;
+    if (!writeText(sourcePath, provenanceText(kind, sofaPath, measured, makersLicence, argc, argv, warnings))) return 1;
     std::printf("%s -> %s, %s\n%s", kind.c_str(), balloonPath.c_str(), tablesPath.c_str(), tablesText.c_str());
     return 0;
 }
