@@ -5,6 +5,7 @@
 
 #include <poll.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,7 +69,10 @@ bool textAttribute(int nc, int var, const char* name, std::string& out) {
     if (type == NC_CHAR) {
         out.assign(length, '\0');
         if (length && nc_get_att_text(nc, var, name, out.data()) != NC_NOERR) return false;
-        out.erase(std::find(out.begin(), out.end(), '\0'), out.end());
+        // C writers store the terminating zero; a zero inside the text is
+        // kept, for the provenance's sanitiser to make a space of rather
+        // than to cut the text short.
+        while (!out.empty() && out.back() == '\0') out.pop_back();
         return true;
     }
     if (type == NC_STRING && length == 1) {
@@ -309,6 +313,12 @@ bool readTriples(int nc, const std::string& name, const std::string& attributesO
             auto c = [&](size_t axis) { return receivers ? raw[(i * 3 + axis) * out.perM + k] : raw[k * 3 + axis]; };
             Direction d{c(0), c(1), c(2)};
             if (spherical) {
+                // A negative radius would silently turn the direction round.
+                if (c(2) < 0) {
+                    refusal = {name, "row " + std::to_string(i + 1) + ": radius " + number(c(2)) +
+                                         " m; a spherical position's radius is not negative"};
+                    return false;
+                }
                 const double az = c(0) * kDegToRad, el = c(1) * kDegToRad;
                 d = {c(2) * std::cos(el) * std::cos(az), c(2) * std::cos(el) * std::sin(az), c(2) * std::sin(el)};
             }
@@ -455,8 +465,8 @@ SofaDirectivity readOpenFile(const NcFile& file, const std::string& path, const 
     // Frequencies.
     int nVar;
     if (nc_inq_varid(nc, "N", &nVar) != NC_NOERR) return refuse("N", "missing");
-    if (!textAttribute(nc, nVar, "Units", text) || (lower(text) != "hertz" && lower(text) != "hz"))
-        return refuse("N:Units", "'" + text + "', expected 'hertz'");
+    if (!textAttribute(nc, nVar, "Units", text)) return refuse("N:Units", "missing, expected 'hertz'");
+    if (lower(text) != "hertz" && lower(text) != "hz") return refuse("N:Units", "'" + text + "', expected 'hertz'");
     if (dimensionNames(nc, nVar) != std::vector<std::string>{"N"})
         return refuse("N", "dimensions " + joined(dimensionNames(nc, nVar)) + ", expected [N]");
     std::vector<double> f(n);
@@ -484,6 +494,9 @@ SofaDirectivity readOpenFile(const NcFile& file, const std::string& path, const 
     std::vector<double> radius;
     std::vector<Direction> directions;
     const size_t count = general ? m : r;
+    if (count > kMaxDirections)
+        return refuse(out.directionVariable, std::to_string(count) + " directions; the import takes at most " +
+                                                 std::to_string(kMaxDirections) + " (a 0.25-degree grid holds 1,037,520)");
     for (size_t i = 0; i < count; ++i) {
         const Direction d = general ? positions.at(0, positions.perM == 1 ? 0 : i) : positions.at(i, 0);
         if (!general)
@@ -713,6 +726,15 @@ bool deserialised(const std::string& in, SofaDirectivity& d) {
     return r.at == in.size();
 }
 
+// The most bytes a result within the caps takes: per direction its vector
+// and two sets of band energies, and the texts.
+constexpr size_t kMaxResultBytes = kMaxDirections * (sizeof(Direction) + 2 * sizeof(BandEnergies)) + (size_t(16) << 20);
+
+std::string outOfMemory(size_t addressSpace) {
+    return "ran out of memory: reading it needs more than the reader's " + std::to_string(addressSpace >> 20) +
+           " MiB or than this machine can give";
+}
+
 bool writeAll(int fd, const std::string& bytes) {
     for (size_t done = 0; done < bytes.size();) {
         const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
@@ -740,14 +762,24 @@ SofaDirectivity readSofaDirectivityIsolated(const std::string& path, const SofaO
         close(fds[1]);
         return refusal(std::string("cannot start the reader: ") + std::strerror(errno));
     }
+    const size_t addressSpace = options.readerAddressSpaceBytes ? options.readerAddressSpaceBytes : kReaderAddressSpaceBytes;
     if (child == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive the parent, even stuck in a library
         close(fds[0]);
+        // No core file of a library's fault, and no more memory than the
+        // largest file the caps allow needs: a file that asks for more fails
+        // an allocation here instead of pushing the machine into swap.
+        const rlimit noCore{0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
+        if (kReaderAddressSpaceLimited) {
+            const rlimit space{addressSpace, addressSpace};
+            setrlimit(RLIMIT_AS, &space);
+        }
         int status = 0;
         try {
             status = writeAll(fds[1], serialised(readSofaDirectivity(path, options))) ? 0 : 3;
         } catch (const std::bad_alloc&) {
-            status = writeAll(fds[1], serialised(refusal("needs more memory than this machine can give"))) ? 0 : 3;
+            status = writeAll(fds[1], serialised(refusal(outOfMemory(addressSpace)))) ? 0 : 3;
         }
         close(fds[1]);
         _exit(status);
@@ -762,7 +794,7 @@ SofaDirectivity readSofaDirectivityIsolated(const std::string& path, const SofaO
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(limitSeconds);
     std::string bytes;
     char buffer[1 << 16];
-    bool late = false;
+    bool late = false, overlong = false;
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd ready{fds[0], POLLIN, 0};
@@ -777,12 +809,19 @@ SofaDirectivity readSofaDirectivityIsolated(const std::string& path, const SofaO
         const ssize_t n = read(fds[0], buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
+        if (static_cast<size_t>(n) > kMaxResultBytes - bytes.size()) {
+            overlong = true;  // more than any result within the caps: not our reader's
+            kill(child, SIGKILL);
+            break;
+        }
         bytes.append(buffer, static_cast<size_t>(n));
     }
     close(fds[0]);
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    rusage usage{};
+    while (wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
     }
+    if (overlong) return refusal("the reader's result ran past " + std::to_string(kMaxResultBytes >> 20) + " MiB; it was stopped");
     if (late) {
         char text[160];
         std::snprintf(text, sizeof text,
@@ -791,10 +830,14 @@ SofaDirectivity readSofaDirectivityIsolated(const std::string& path, const SofaO
                       limitSeconds);
         return refusal(text);
     }
-    // The reader returns every refusal itself; a process that ended another
-    // way met a fault in the libraries (or, under a sanitizer, a report).
+    // The reader returns every refusal itself; a process the system killed
+    // (we did not) ran out of memory; one that ended another way met a fault
+    // in the libraries (or, under a sanitizer, a report).
     SofaDirectivity result;
     const bool exited = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+        return refusal(outOfMemory(addressSpace) + "; the system stopped the reader at " +
+                       std::to_string(usage.ru_maxrss / 1024) + " MiB");
     if (!exited || !deserialised(bytes, result)) {
         const std::string how = WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
                                 : WIFEXITED(status) ? "status " + std::to_string(WEXITSTATUS(status))

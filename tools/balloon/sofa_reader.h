@@ -29,6 +29,24 @@ inline constexpr size_t kMaxValuesPerVariable = size_t(1) << 28;
 // directions) with 4,096 bins and four drivers holds 4.2 billion.
 inline constexpr size_t kMaxDataValues = size_t(1) << 32;
 
+// The isolated reader's address space: one receiver's pressures (real and
+// imaginary parts, 2^28 doubles each, 4 GiB) and the libraries' own memory.
+// A file that needs more is refused as running out of memory.
+inline constexpr size_t kReaderAddressSpaceBytes = size_t(6) << 30;
+// Except under AddressSanitizer, whose shadow memory alone is terabytes of
+// address space.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kReaderAddressSpaceLimited = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kReaderAddressSpaceLimited = false;
+#else
+inline constexpr bool kReaderAddressSpaceLimited = true;
+#endif
+#else
+inline constexpr bool kReaderAddressSpaceLimited = true;
+#endif
+
 // One measurement (1-based) taken for the bands whose centres lie within
 // [lowHz, highHz]: a driver's own range, in a file of one measurement per
 // driver.
@@ -48,6 +66,8 @@ struct SofaOptions {
     // How long the isolated reader may take before it is stopped and the file
     // refused; 0: a minute plus a second per 10 MB of file.
     double readerSeconds = 0.0;
+    // The isolated reader's address space; 0: kReaderAddressSpaceBytes.
+    size_t readerAddressSpaceBytes = 0;
     // When not empty, each band from the measurements whose range holds its
     // centre; where ranges overlap (a crossover) they add as energies, or as
     // pressures when a complex sum is asked for (they share a reference).

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
+#include <cstdlib>
+#include <string>
 #include <unordered_map>
 #include <utility>
 
@@ -36,12 +38,26 @@ Direction normalised(const Direction& a) {
     return {a.x / n, a.y / n, a.z / n};
 }
 
-// The convex hull of points on the unit sphere, by Qhull (triangulated
-// output), each face oriented outward: (b - a) x (c - a) points away from
-// the sphere's centre. Empty when Qhull finds no 3-d hull (all points in a
-// plane, too few). Every point is expected to be a vertex; `missing` counts
-// those that are not.
-std::vector<std::array<int, 3>> sphereHull(const std::vector<Direction>& p, size_t& missing) {
+// Qhull's exit codes (libqhull_r.h), for the message that names one.
+const char* qhullCodeName(int code) {
+    switch (code) {
+        case qh_ERRinput: return "qh_ERRinput, bad input";
+        case qh_ERRsingular: return "qh_ERRsingular, the input is degenerate";
+        case qh_ERRprec: return "qh_ERRprec, a precision error";
+        case qh_ERRmem: return "qh_ERRmem, out of memory";
+        case qh_ERRqhull: return "qh_ERRqhull, an internal error";
+        case qh_ERRother: return "qh_ERRother";
+        case qh_ERRtopology: return "qh_ERRtopology, a topology error";
+        case qh_ERRwide: return "qh_ERRwide, a wide facet";
+        default: return "an unknown code";
+    }
+}
+
+}  // namespace
+
+// Each face oriented outward: (b - a) x (c - a) points away from the
+// sphere's centre.
+std::vector<std::array<int, 3>> sphereHull(const std::vector<Direction>& p, size_t& missing, std::string& error) {
     std::vector<coordT> coordinates;
     coordinates.reserve(3 * p.size());
     for (const Direction& d : p) coordinates.insert(coordinates.end(), {d.x, d.y, d.z});
@@ -49,12 +65,14 @@ std::vector<std::array<int, 3>> sphereHull(const std::vector<Direction>& p, size
     qhT* qh = &context;
     qh_zero(qh, nullptr);
     std::vector<std::array<int, 3>> faces;
-    // "Qt": triangulated facets; Qhull reports its errors through the exit
-    // code, not a file.
+    // "Qt": triangulated facets. Qhull reports an error through its exit
+    // code and a message, which goes to memory here, not to our output.
     char options[] = "qhull Qt";
-    std::FILE* quiet = std::fopen("/dev/null", "w");
+    char* message = nullptr;
+    size_t messageSize = 0;
+    std::FILE* messages = open_memstream(&message, &messageSize);
     const int exitCode = qh_new_qhull(qh, 3, static_cast<int>(p.size()), coordinates.data(), False, options, nullptr,
-                                      quiet ? quiet : stderr);
+                                      messages ? messages : stderr);
     if (exitCode == 0) {
         std::vector<char> used(p.size(), 0);
         for (facetT* facet = qh->facet_list; facet && facet->next; facet = facet->next) {
@@ -73,11 +91,23 @@ std::vector<std::array<int, 3>> sphereHull(const std::vector<Direction>& p, size
     qh_freeqhull(qh, !qh_ALL);
     int curlong = 0, totlong = 0;
     qh_memfreeshort(qh, &curlong, &totlong);
-    if (quiet) std::fclose(quiet);
+    std::string firstLine;
+    if (messages) {
+        std::fclose(messages);
+        const std::string text = message ? std::string(message, messageSize) : std::string();
+        std::free(message);
+        const size_t start = text.find_first_not_of(" \n");
+        if (start != std::string::npos) firstLine = text.substr(start, text.find('\n', start) - start);
+    }
+    if (exitCode != 0) {
+        error = "Qhull cannot triangulate them: exit code " + std::to_string(exitCode) + " (" + qhullCodeName(exitCode) + ")";
+        if (exitCode == qh_ERRsingular) error += ": the directions lie in one plane";
+        if (!firstLine.empty()) error += "; Qhull says: " + firstLine;
+    } else if (faces.empty()) {
+        error = "Qhull found no triangles among them";
+    }
     return faces;
 }
-
-}  // namespace
 
 Direction gridDirection(int meridian, int polar) {
     const double theta = polar * acoustics::kGridStepDeg * kDegToRad;
@@ -102,11 +132,8 @@ SphereInterpolator::SphereInterpolator(const std::vector<Direction>& directions)
         jittered[i] = normalised({d.x + kJitterRad * a, d.y + kJitterRad * b, d.z + kJitterRad * c});
     }
     size_t missing = 0;
-    faces_ = sphereHull(jittered, missing);
-    if (faces_.empty()) {
-        error_ = "the directions lie in one plane";
-        return;
-    }
+    faces_ = sphereHull(jittered, missing, error_);
+    if (faces_.empty()) return;
     if (missing != 0) {  // cannot happen for distinct directions on a sphere
         error_ = std::to_string(missing) + " directions are not corners of the triangulation";
         faces_.clear();
@@ -194,6 +221,11 @@ SphereInterpolator::Stencil SphereInterpolator::locate(const Direction& d) const
 ResampleResult resampleToGrid(const std::vector<Direction>& directions, const std::vector<BandEnergies>& energies) {
     using namespace acoustics;
     ResampleResult result;
+    if (directions.size() > kMaxDirections) {
+        result.error = std::to_string(directions.size()) + " directions; the resampling takes at most " +
+                       std::to_string(kMaxDirections);
+        return result;
+    }
     // Merge repeats of one direction (a pole measured at every azimuth) into
     // the first direction within kSameDirectionRad. Directions that close
     // differ by less than a cell of this grid in each coordinate, so only

@@ -35,6 +35,13 @@ Direction gridDirection(int meridian, int polar);
 // Spherical triangulation of the measured directions (the convex hull of the
 // points on the unit sphere, by Qhull), with linear interpolation inside
 // each triangle.
+// The convex hull of points on the unit sphere by Qhull, as triangles whose
+// corners run counter-clockwise seen from outside. Empty when Qhull makes
+// none; `error` then says why in Qhull's own terms (its exit code, named,
+// and the first line of its message). `missing` counts the points that are
+// no corner.
+std::vector<std::array<int, 3>> sphereHull(const std::vector<Direction>& points, size_t& missing, std::string& error);
+
 class SphereInterpolator {
 public:
     // Empty error() when the directions surround the source closely enough.
@@ -59,6 +66,13 @@ private:
     std::vector<std::array<int, 3>> neighbours_;  // across the edge opposite each corner
     std::string error_;
 };
+
+// The most directions a measurement may hold: 2^20. A 0.25-degree grid
+// (1,037,520 directions, the poles repeated at every azimuth) fits. The
+// resampling takes time that grows faster than the count (0.5 s for 65,160
+// directions, 3.4 s for 259,920 on two cores), and the importer's reader
+// hands over some 360 bytes per direction; more are refused before either.
+inline constexpr size_t kMaxDirections = size_t(1) << 20;
 
 struct ResampleResult {
     Balloon balloon;           // dB re on axis

@@ -68,6 +68,7 @@ struct Fixture {
     bool sourcePositionOverI = false;   // GeneralTF's SourcePosition[I, C]
     bool frequenciesPerReceiver = false;  // N(R, N)
     size_t declaredM = 0, declaredN = 0;  // M and N declared this long (0: as the data)
+    bool writeFrequenciesOnly = false;    // with M or N declared: N's values written, nothing else
     std::vector<double> frequencies;
     std::vector<Receiver> receivers;
     std::function<std::complex<double>(int m, const Receiver&, double hz)> pressure =
@@ -139,7 +140,7 @@ protected:
         const int frequencyDims[2] = {dr, dn};
         if (fx.frequenciesPerReceiver) nc_def_var(nc, "N", NC_DOUBLE, 2, frequencyDims, &fv);
         else nc_def_var(nc, "N", NC_DOUBLE, 1, &dn, &fv);
-        putText(nc, fv, "Units", fx.frequencyUnits);
+        if (!fx.frequencyUnits.empty()) putText(nc, fv, "Units", fx.frequencyUnits);
         const int posDims[3] = {dr, dc, fx.positionsPerMeasurement ? dm : di};
         const int sourceDims[2] = {fx.sourcePositionOverI ? di : dm, dc}, fixedReceiverDims[3] = {dr, dc, di}, viewDims[2] = {fx.secondView.empty() ? di : dm, dc};
         int sv = -1, uv = -1, rv = -1;
@@ -163,6 +164,7 @@ protected:
         if (!fx.up.empty()) nc_def_var(nc, "SourceUp", NC_DOUBLE, 2, viewDims, &uv);
         nc_enddef(nc);
         if (hugeDims) {
+            if (fx.writeFrequenciesOnly) nc_put_var_double(nc, fv, fx.frequencies.data());
             EXPECT_EQ(nc_close(nc), NC_NOERR);
             return path;
         }
@@ -290,6 +292,14 @@ TEST_F(SofaImport, VariablesOfAnotherShapeOrTooLargeAreRefusedBeforeTheyAreRead)
              f.declaredM = size_t(878416384462359601ull);
          },
          "Data.Real", "declares M = 878416384462359601 x N = 21"},
+        {"more directions than the import takes, in a small chunked file",
+         [](Fixture& f) {
+             f.sofaConventions = "GeneralTF", f.version = "2.0";
+             f.receivers = spiralReceivers(1, 2.0);
+             f.declaredM = balloon::kMaxDirections + 1;
+             f.writeFrequenciesOnly = true;
+         },
+         "SourcePosition", "1048577 directions; the import takes at most 1048576"},
         {"N = 2^40 in a small chunked file",
          [](Fixture& f) {
              f.receivers = spiralReceivers(1, 2.0);
@@ -314,6 +324,7 @@ TEST_F(SofaImport, EveryFaultIsRefusedWithTheVariableOrAttributeNamed) {
         std::function<void(Fixture&)> breakIt;
         std::string where;  // the variable or attribute the message names
         balloon::SofaOptions options = {};
+        std::string reason = "";  // and what it says, where that matters
     };
     const std::vector<Case> cases = {
         {"not SOFA", [](Fixture& f) { f.conventions = "CF-1.0"; }, "GLOBAL:Conventions"},
@@ -323,8 +334,13 @@ TEST_F(SofaImport, EveryFaultIsRefusedWithTheVariableOrAttributeNamed) {
         {"no imaginary part", [](Fixture& f) { f.writeImag = false; }, "Data.Imag"},
         {"data dimensions", [](Fixture& f) { f.swapDataDims = true; f.measurements = 2; }, "Data.Real"},
         {"frequency unit", [](Fixture& f) { f.frequencyUnits = "kilohertz"; }, "N:Units"},
+        {"frequency unit missing", [](Fixture& f) { f.frequencyUnits = ""; }, "N:Units", {}, "N:Units: missing"},
         {"frequencies falling",
          [](Fixture& f) { std::swap(f.frequencies[3], f.frequencies[4]); }, "N"},
+        {"a negative frequency", [](Fixture& f) { f.frequencies.insert(f.frequencies.begin(), -50.0); }, "N", {},
+         "not negative and rising (value 1)"},
+        {"a negative radius", [](Fixture& f) { f.receivers[5].radiusM = -2.0; }, "ReceiverPosition", {},
+         "row 6: radius -2 m; a spherical position's radius is not negative"},
         {"band without a bin",
          [](Fixture& f) {
              f.frequencies.clear();
@@ -421,6 +437,7 @@ TEST_F(SofaImport, EveryFaultIsRefusedWithTheVariableOrAttributeNamed) {
             if (!r.error.empty()) error = path + ": " + read.directionVariable + ": " + r.error;
         }
         EXPECT_EQ(error.rfind(path + ": " + c.where + ": ", 0), 0u) << c.name << ": " << error;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << c.name << ": " << error;
         EXPECT_TRUE(read.error.empty() || read.directions.empty()) << c.name;
     }
     // Not a netCDF file at all.
@@ -598,6 +615,25 @@ TEST_F(SofaImport, TheCommandWritesBalloonAndTablesOrNothing) {
     EXPECT_EQ(balloon::readSofaDirectivityIsolated(looping, patient).error,
               looping + ": file: the netCDF library was still reading this file after 1 s; it was stopped (a damaged "
                         "file can make it loop)");
+    // A file within the caps that needs more memory than the reader may
+    // take (one receiver of 6.4 million measurements: two 1 GiB arrays),
+    // with the reader's address space set a little above what it holds at
+    // the start: refused as running out of memory. (AddressSanitizer's
+    // shadow memory leaves the reader's address space unlimited.)
+    if (balloon::kReaderAddressSpaceLimited) {
+        Fixture large = basic();
+        large.receivers = spiralReceivers(1, 2.0);
+        large.declaredM = (size_t(1) << 27) / 21;
+        large.writeFrequenciesOnly = true;
+        const std::string file = write(large, "large.sofa");
+        std::ifstream statm("/proc/self/statm");
+        size_t pages = 0;
+        statm >> pages;
+        balloon::SofaOptions tight;
+        tight.readerAddressSpaceBytes = pages * size_t(sysconf(_SC_PAGESIZE)) + (size_t(256) << 20);
+        const std::string error = balloon::readSofaDirectivityIsolated(file, tight).error;
+        EXPECT_EQ(error.rfind(file + ": file: ran out of memory: reading it needs more than the reader's ", 0), 0u) << error;
+    }
     // The isolated reader gives what the reader gives.
     const balloon::SofaDirectivity direct = balloon::readSofaDirectivity(good, {}),
                                    isolated = balloon::readSofaDirectivityIsolated(good, {});
@@ -780,6 +816,16 @@ TEST_F(SofaImport, BandsAreTakenFromTheDriverWhoseRangeHoldsThem) {
               file + ": --use: no measurement is used for the bands at 800, 1000, 1250, 1600 Hz");
     options.use = {{4, 100, 10000}};
     EXPECT_EQ(balloon::readSofaDirectivity(file, options).error.rfind(file + ": --use: 4:100-10000: a measurement 1-3", 0), 0u);
+    options.use = {{0, 100, 10000}};  // measurements count from 1
+    EXPECT_EQ(balloon::readSofaDirectivity(file, options).error.rfind(file + ": --use: 0:100-10000: a measurement 1-3", 0), 0u);
+    // A range given twice, or inside another of the same measurement, still
+    // takes that driver once.
+    options.use = {{1, 100, 500}, {1, 200, 300}, {2, 500, 2000}, {3, 2100, 10000}, {3, 2100, 10000}};
+    const balloon::SofaDirectivity repeated = balloon::readSofaDirectivity(file, options);
+    ASSERT_EQ(repeated.error, "");
+    EXPECT_NEAR(repeated.energies[0][3], 1 * atOneMetre, 1e-9);   // 200 Hz: driver 1 once
+    EXPECT_NEAR(repeated.energies[0][7], 5 * atOneMetre, 1e-9);   // 500 Hz: 1 + 4
+    EXPECT_NEAR(repeated.energies[0][20], 16 * atOneMetre, 1e-9);
     options.use = {{1, 100, 10000}};
     options.measurement = 2;
     EXPECT_EQ(balloon::readSofaDirectivity(file, options).error,
@@ -985,6 +1031,129 @@ TEST_F(SofaImport, TheImportedDataReachThePlugInThroughItsExports) {
     // The lobe is 4 times the pressure of the rest: some 14 dB above the
     // other side.
     EXPECT_GT(left - right, 10.0f) << "left " << left << " dB, right " << right << " dB";
+}
+
+// A maker's text from the measurement files to the plug-ins: names in
+// several scripts and text hostile to the build (a licence and a file line
+// forged after a control character, CMake's "$ENV{...}", "${...}", an
+// unterminated "${", ';', brackets, a zero byte, invalid UTF-8) pass the
+// import's record as one line each and reach each plug-in's data record,
+// read back by plugininfo --data, as inert text; the builder's environment
+// reaches no plug-in. A licence the file lacks is the maker's to state
+// (--licence), and recorded as the maker's.
+TEST_F(SofaImport, AMakersTextReachesThePlugInsIntactOrInert) {
+    const std::string data = dir_ + "/data", build = dir_ + "/build", hostile = std::string(
+        "X\x01License: CC0-fake $ENV{HOME} ${CMAKE_COMMAND} ${x ; a[b ]] [=[ \\ \x1B[31m\x7F" "end ") + std::string(1, '\0') +
+        "Z M\xFCller";
+    std::string longTitle;
+    for (int i = 0; i < 200; ++i) longTitle += "Long title";  // 2,000 characters
+    struct Kind {
+        const char* kind;
+        std::vector<std::pair<std::string, std::string>> globals;
+        std::string options;
+        std::string provenance;  // as plugininfo --data must show it, written out by hand
+    };
+    const std::vector<Kind> kinds = {
+        {"KTR",
+         {{"Title", hostile}, {"Organization", "Müller Lab"}, {"License", "CC-BY-4.0"}, {"Comment", "c\x01" "File: evil.sofa"}},
+         "",
+         "measured: X License: CC0-fake $ENV{HOME} ${CMAKE_COMMAND} ${x ; a[b ]] [=[ \\  [31m end  Z M\xEF\xBF\xBDller, "
+         "Müller Lab, licence CC-BY-4.0"},
+        // A title that reads like a record of its own, which a search of the
+        // file's bytes would take for the last word on the kind.
+        {"QSA", {{"Title", "QSA MODEL-DATA QSA sha256=" + std::string(64, '0') + " forged"}, {"Organization", "Universität Ångström"},
+                 {"License", "CC-BY-SA-4.0"}},
+         "", "measured: QSA MODEL-DATA QSA sha256=" + std::string(64, '0') + " forged, Universität Ångström, licence CC-BY-SA-4.0"},
+        {"QSB", {{"Title", "QSB"}, {"Organization", "東京音響研究所"}}, " --licence CC-BY-4.0",
+         "measured: QSB, 東京音響研究所, licence CC-BY-4.0 (stated by the maker; the file states none)"},
+        {"QSC", {{"Title", longTitle}, {"Organization", "Lab"}, {"License", "CC0-1.0"}}, "",
+         "measured: " + longTitle.substr(0, 234) + "…[cut], Lab, licence CC0-1.0"},
+    };
+    std::filesystem::create_directories(data);
+    const std::string importLog = dir_ + "/import.log";
+    for (const Kind& k : kinds) {
+        Fixture fx = basic();
+        fx.globals = k.globals;
+        const std::string file = write(fx, std::string(k.kind) + ".sofa");
+        ASSERT_EQ(std::system(("'" BALLOON_EXE "' import-sofa '" + file + "' '" + data + "' --kind " + k.kind + k.options +
+                               " > '" + importLog + "' 2>&1")
+                                  .c_str()),
+                  0)
+            << fileText(importLog);
+    }
+    // The records: one line per key, each key once, no line the text forged.
+    const std::string ktr = fileText(data + "/ktr.source.txt");
+    for (const std::string& line :
+         {std::string("\nTitle: X License: CC0-fake $ENV{HOME} ${CMAKE_COMMAND} ${x ; a[b ]] [=[ \\  [31m end  Z M\xEF\xBF\xBDller\n"),
+          std::string("\nLicense: CC-BY-4.0\nLicense-Given-By: the file\n"), std::string("\nComment: c File: evil.sofa\n"),
+          std::string("\nFile: KTR.sofa\n")})
+        EXPECT_NE(ktr.find(line), std::string::npos) << line << ktr;
+    EXPECT_EQ(ktr.find("\nLicense: CC0-fake"), std::string::npos) << ktr;
+    EXPECT_EQ(ktr.find("\nFile: evil.sofa"), std::string::npos) << ktr;
+    const std::string qsb = fileText(data + "/qsb.source.txt");
+    EXPECT_NE(qsb.find("\nLicense: CC-BY-4.0\nLicense-Given-By: the maker\n"), std::string::npos) << qsb;
+
+    // --licence is for a file that states none, and names a licence.
+    const std::string qsaFile = dir_ + "/QSA.sofa", other = dir_ + "/other";
+    std::filesystem::create_directories(other);
+    const int stated = std::system(("'" BALLOON_EXE "' import-sofa '" + qsaFile + "' '" + other +
+                                    "' --kind QSA --licence CC0-1.0 > '" + importLog + "' 2>&1")
+                                       .c_str());
+    EXPECT_TRUE(WIFEXITED(stated) && WEXITSTATUS(stated) == 2) << stated;
+    EXPECT_NE(fileText(importLog).find(qsaFile + ": License: the file states 'CC-BY-SA-4.0'; --licence is for files that state none"),
+              std::string::npos)
+        << fileText(importLog);
+    EXPECT_NE(std::system(("'" BALLOON_EXE "' import-sofa '" + dir_ + "/QSB.sofa' '" + other +
+                           "' --kind QSB --licence ' \x01' > /dev/null 2>&1")
+                              .c_str()),
+              0);
+    EXPECT_TRUE(std::filesystem::is_empty(other));
+
+    // The plug-ins built from the folder, by a builder whose HOME is a marker.
+    const std::string marker = dir_ + "/home-leak-marker";
+    std::filesystem::create_directories(marker);
+    const std::string cmake = "HOME='" + marker + "' '" CMAKE_EXE "'";
+    ASSERT_EQ(std::system((cmake + " -S '" PROJECT_SOURCE "' -B '" + build +
+                           "' -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DMODEL_DATA_DIR='" + data + "' > '" + build +
+                           ".log' 2>&1 && " + cmake + " --build '" + build + "' --target ktr4 qspan -j 2 >> '" + build +
+                           ".log' 2>&1")
+                              .c_str()),
+              0)
+        << "see " << build << ".log";
+    for (const char* library : {"ktr4", "qspan"}) {
+        const std::string info = dir_ + "/" + library + ".txt", path = build + "/bin/" + library + ".so";
+        ASSERT_EQ(std::system(("'" PLUGININFO_EXE "' --data '" + path + "' > '" + info + "' 2>&1").c_str()), 0)
+            << fileText(info);
+        const std::string text = fileText(info);
+        EXPECT_EQ(text.find("data section:"), std::string::npos) << text;
+        for (const Kind& k : kinds) {
+            if ((std::string(library) == "ktr4") != (std::string(k.kind) == "KTR")) continue;
+            EXPECT_NE(text.find("  kind " + std::string(k.kind) + "\n    provenance:    " + k.provenance +
+                                "\n    balloon:       sha256 "),
+                      std::string::npos)
+                << k.kind << "\n" << text;
+        }
+        EXPECT_EQ(text.find("NOT the one the build recorded"), std::string::npos) << text;
+        const std::string bytes = fileText(path);
+        EXPECT_EQ(bytes.find("home-leak-marker"), std::string::npos) << library;
+        EXPECT_EQ(bytes.find(CMAKE_EXE), std::string::npos) << library;
+    }
+    // An entry damaged in the file: plugininfo says so and shows no record
+    // rather than whatever text it might find.
+    {
+        std::string bytes = fileText(build + "/bin/qspan.so");
+        const size_t magic = bytes.find(std::string("MDATA1\0\0", 8));
+        ASSERT_NE(magic, std::string::npos);
+        bytes[magic] = 'X';
+        const std::string copy = dir_ + "/damaged/qspan.so", info = dir_ + "/damaged.txt";
+        std::filesystem::create_directories(dir_ + "/damaged");
+        std::ofstream(copy, std::ios::binary) << bytes;
+        EXPECT_NE(std::system(("'" PLUGININFO_EXE "' --data '" + copy + "' > '" + info + "' 2>&1").c_str()), 0);
+        const std::string text = fileText(info);
+        EXPECT_NE(text.find("  data section:    the section .mdata holds a damaged entry at byte 0\n"), std::string::npos) << text;
+        EXPECT_NE(text.find("  kind QSA\n    provenance:    none embedded\n"), std::string::npos) << text;
+        EXPECT_EQ(text.find("forged"), std::string::npos) << text;
+    }
 }
 
 // The digests of FIPS 180-4's examples.

@@ -159,6 +159,34 @@ TEST(SphereResample, DirectionsThatLeaveAHoleAreRefused) {
     }
 }
 
+// Points Qhull cannot make a hull of: the refusal is Qhull's own, its exit
+// code named and its first line of explanation quoted. (The resampling
+// jitters the directions it is given, so that a ring or a plane of them
+// reaches Qhull as a thin hull and is refused for the gap it leaves.)
+TEST(SphereResample, QhullsOwnErrorIsNamed) {
+    const std::vector<Direction> ring = {{1, 0, 0}, {0, 1, 0}, {-1, 0, 0}, {0, -1, 0}, {0.6, 0.8, 0}};
+    size_t missing = 0;
+    std::string error;
+    EXPECT_TRUE(balloon::sphereHull(ring, missing, error).empty());
+    EXPECT_EQ(error.rfind("Qhull cannot triangulate them: exit code 2 (qh_ERRsingular, the input is degenerate): the "
+                          "directions lie in one plane; Qhull says: QH",
+                          0),
+              0u)
+        << error;
+    error.clear();
+    EXPECT_EQ(balloon::sphereHull({{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {-1, -1, -1}}, missing, error).size(), 4u);
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(missing, 0u);
+}
+
+// More directions than the cap are refused before any work on them.
+TEST(SphereResample, MoreDirectionsThanTheCapAreRefused) {
+    const std::vector<Direction> many(balloon::kMaxDirections + 1, Direction{1, 0, 0});
+    const balloon::ResampleResult result = balloon::resampleToGrid(many, {});
+    EXPECT_EQ(result.error, "1048577 directions; the resampling takes at most 1048576");
+    EXPECT_TRUE(result.balloon.empty());
+}
+
 // Energies that are finite but whose ratio to a nearly silent axis is not:
 // the resampling refuses them, naming a node, rather than store infinity.
 TEST(SphereResample, LevelsBeyondTheRangeOfADoubleAreRefused) {
