@@ -11,13 +11,23 @@
 #include <vector>
 
 #ifdef SOFA_FUZZ_PROBE_LIBRARY
+#include <execinfo.h>
+#include <poll.h>
 #include <sanitizer/asan_interface.h>
+#include <sanitizer/common_interface_defs.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <ucontext.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <cstring>
+#include <functional>
+#include <stdexcept>
+
+#include "fuzz/fault_owner.h"
 #endif
 
 #include "tools/balloon/balloon_io.h"
@@ -79,87 +89,202 @@ namespace {
 
 // The netCDF and HDF5 libraries fault on some damaged files: a null
 // pointer freed in the classic header reader, a read past a heap block in
-// HDF5. Those faults are not this project's to find or fix (the command
-// reads through a child process for them), but a fault of the reader's own
-// must still end the run. So each input is first read in a forked child;
-// when the child dies of a fault that the sanitizer places in a library,
-// the input is set aside; otherwise it runs again here, where the fuzzer
-// sees its coverage and any fault of ours.
+// HDF5, a loop without end. Those faults are not this project's to find or
+// fix (the command reads through a child process for them), but a fault of
+// the reader's own must still end the run. So each input is first read in a
+// forked child. An input is set aside only when the fault is placed in a
+// library (fault_owner.h): by the sanitizer's report, or, for a signal the
+// sanitizer does not report (an abort, a trap) and for a read that outlasts
+// kProbeSeconds, by the child's stack at that moment, which the child hands
+// to the parent to read. Every other input runs again here, where the
+// fuzzer sees its coverage and any fault of ours.
 constexpr int kLibraryFaultExit = 86;
-constexpr int kProbeSeconds = 10;
+constexpr int kOwnFaultExit = 87;
+constexpr int kStackExit = 88;  // the child's stack follows on the pipe
+constexpr int kMaxFrames = 64;
+int probeSeconds = 10;
+int stackPipe = -1;
 
-bool mentions(const std::string& line, const char* what) { return line.find(what) != std::string::npos; }
-
-// Whose a frame of a sanitizer report is: 1 this project's, -1 a
-// library's, 0 neither (the sanitizer's runtime, the C and C++ libraries).
-int ownerOf(const std::string& frame) {
-    const size_t in = frame.find(" in ");
-    const std::string function = in == std::string::npos ? "" : frame.substr(in + 4);
-    for (const char* runtime : {"__interceptor_", "__asan", "__sanitizer", "malloc ", "calloc ", "realloc ", "free ",
-                                "operator new", "operator delete"})
-        if (function.rfind(runtime, 0) == 0) return 0;
-    if (mentions(frame, "libnetcdf") || mentions(frame, "libhdf5")) return -1;
-    if (mentions(frame, SOFA_FUZZ_SOURCE_ROOT)) return 1;
-    return 0;
-}
-
-// A memory fault belongs to whoever allocated the memory (our buffer that
-// a library call overran is ours); a fault with no allocation to whoever
-// ran first in the stack.
-bool libraryFault(const std::string& report) {
-    std::vector<std::string> error, allocation;
-    std::vector<std::string>* section = &error;
-    size_t start = 0;
-    while (start < report.size()) {
-        size_t end = report.find('\n', start);
-        if (end == std::string::npos) end = report.size();
-        const std::string line = report.substr(start, end - start);
-        start = end + 1;
-        if (mentions(line, "allocated by thread") || mentions(line, "freed by thread")) section = &allocation;
-        else if (mentions(line, "    #")) section->push_back(line);
-    }
-    for (const std::vector<std::string>* frames : {&allocation, &error})
-        for (const std::string& frame : *frames)
-            if (const int owner = ownerOf(frame); owner != 0) return owner < 0;
-    return false;
+fuzz::Owner ownerOfReport(const char* report) {
+    return report ? fuzz::reportOwner(report, SOFA_FUZZ_SOURCE_ROOT) : fuzz::Owner::Nobody;
 }
 
 void onReport(const char* report) {
-    if (report && libraryFault(report)) _exit(kLibraryFaultExit);
+    const fuzz::Owner owner = ownerOfReport(report);
+    if (owner == fuzz::Owner::Library) _exit(kLibraryFaultExit);
+    if (owner == fuzz::Owner::Ours) _exit(kOwnFaultExit);
+}
+
+// In the child, on a signal the sanitizer does not report, and on the
+// alarm that ends a read running too long: the interrupted instruction and
+// the stack's return addresses, to the parent. Nothing here allocates.
+void onSignal(int, siginfo_t*, void* context) {
+    void* frames[kMaxFrames];
+    const int count = backtrace(frames, kMaxFrames);
+    const auto* uc = static_cast<const ucontext_t*>(context);
+    const uintptr_t at = static_cast<uintptr_t>(uc->uc_mcontext.gregs[REG_RIP]);
+    if (write(stackPipe, &at, sizeof at) == sizeof at)
+        (void)!write(stackPipe, frames, sizeof(void*) * static_cast<size_t>(count));
+    _exit(kStackExit);
+}
+
+// The owner of the stack the child sent: from the interrupted instruction
+// outward, symbolized here (the child is a copy of this process, its code
+// at the same addresses), as the sanitizer would print it.
+fuzz::Owner ownerOfStack(const std::vector<uintptr_t>& stack) {
+    if (stack.empty()) return fuzz::Owner::Nobody;
+    std::vector<std::string> frames;
+    size_t interrupted = 0;  // the frame of the interrupted instruction, past the handler's own
+    for (size_t i = 1; i < stack.size(); ++i) {
+        char text[1024] = "";
+        // A return address is the instruction after the call.
+        const uintptr_t pc = stack[i] == stack[0] ? stack[i] : stack[i] - 1;
+        __sanitizer_symbolize_pc(reinterpret_cast<void*>(pc), "%p in %f %L %m", text, sizeof text);
+        frames.push_back("    #" + std::to_string(i - 1) + " " + text);
+        if (stack[i] == stack[0] && interrupted == 0) interrupted = frames.size() - 1;
+        if (interrupted == 0 && frames.back().find(" in onSignal") != std::string::npos) interrupted = frames.size();
+    }
+    if (interrupted == 0 || interrupted >= frames.size()) return fuzz::Owner::Nobody;  // not placed: kept
+    frames.erase(frames.begin(), frames.begin() + static_cast<std::ptrdiff_t>(interrupted));
+    return fuzz::firstOwner(frames, SOFA_FUZZ_SOURCE_ROOT);
+}
+
+// Whose fault it is when `work` is run in a child: Nobody when it ends
+// cleanly or its fault cannot be placed.
+template <typename Work>
+fuzz::Owner faultOwnerInChild(Work work) {
+    int fds[2];
+    if (pipe(fds) != 0) return fuzz::Owner::Nobody;
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return fuzz::Owner::Nobody;
+    }
+    if (child == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive the parent, even stuck in a library
+        close(fds[0]);
+        stackPipe = fds[1];
+        void* warm[1];
+        backtrace(warm, 1);  // loads the unwinder now, not in the handler
+        struct sigaction action {};
+        action.sa_sigaction = onSignal;
+        action.sa_flags = SA_SIGINFO;
+        for (int signal : {SIGABRT, SIGILL, SIGTRAP, SIGALRM}) sigaction(signal, &action, nullptr);
+        __asan_set_error_report_callback(onReport);
+        alarm(static_cast<unsigned>(probeSeconds));
+        work();
+        _exit(0);
+    }
+    close(fds[1]);
+    // The child's stack, if it sends one; a child that neither ends nor
+    // answers its alarm is stopped a little later, its fault unplaced.
+    std::vector<uintptr_t> stack;
+    std::string bytes;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(probeSeconds + 10);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd ready{fds[0], POLLIN, 0};
+        const int polled = left.count() > 0 ? poll(&ready, 1, static_cast<int>(left.count())) : 0;
+        if (polled < 0 && errno == EINTR) continue;
+        if (polled == 0) {
+            kill(child, SIGKILL);
+            break;
+        }
+        char buffer[4096];
+        const ssize_t n = read(fds[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+    close(fds[0]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status)) return fuzz::Owner::Nobody;
+    switch (WEXITSTATUS(status)) {
+        case kLibraryFaultExit: return fuzz::Owner::Library;
+        case kOwnFaultExit: return fuzz::Owner::Ours;
+        case kStackExit:
+            for (size_t at = 0; at + sizeof(uintptr_t) <= bytes.size(); at += sizeof(uintptr_t)) {
+                uintptr_t pc;
+                std::memcpy(&pc, bytes.data() + at, sizeof pc);
+                stack.push_back(pc);
+            }
+            return ownerOfStack(stack);
+        default: return fuzz::Owner::Nobody;
+    }
 }
 
 // True when the libraries fault on these bytes, read as the target reads them.
 bool libraryFaultsOn(const std::vector<unsigned char>& bytes, const std::vector<balloon::SofaOptions>& ways) {
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child < 0) return false;
-    if (child == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive the parent, even stuck in a library
-        __asan_set_error_report_callback(onReport);
-        for (const balloon::SofaOptions& options : ways) balloon::readSofaDirectivity("input.sofa", bytes, options);
-        _exit(0);
+    return faultOwnerInChild([&] {
+               for (const balloon::SofaOptions& options : ways) balloon::readSofaDirectivity("input.sofa", bytes, options);
+           }) == fuzz::Owner::Library;
+}
+
+// The probe's own check (SOFA_FUZZ_PROBE_SELF_TEST=<folder of damaged
+// files>): faults of ours, an abort, a thrown exception and a loop, are
+// placed as ours and kept; the libraries' fault and loop on the damaged
+// files are placed in the library; a sound read is no fault.
+[[gnu::noinline]] void ownAbort() {
+    std::abort();
+}
+[[gnu::noinline]] void ownThrow() {
+    throw std::out_of_range("the reader's own fault");
+}
+[[gnu::noinline]] void ownLoop() {
+    for (volatile unsigned spin = 0;; spin = spin + 1) {
     }
-    // HDF5 loops without end on some damaged files. The reader's own loops
-    // are bounded by the caps above (a read here takes milliseconds), so a
-    // child still running after kProbeSeconds is stuck in a library.
-    int status = 0;
-    for (int waitedMs = 0;; ++waitedMs) {
-        const pid_t done = waitpid(child, &status, WNOHANG);
-        if (done == child) break;
-        if (done < 0 && errno != EINTR) return false;
-        if (waitedMs >= kProbeSeconds * 1000) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            return true;
-        }
-        usleep(1000);
+}
+
+std::vector<unsigned char> fileBytes(const std::string& path) {
+    std::vector<unsigned char> bytes;
+    if (std::FILE* in = std::fopen(path.c_str(), "rb")) {
+        for (int c; (c = std::fgetc(in)) != EOF;) bytes.push_back(static_cast<unsigned char>(c));
+        std::fclose(in);
     }
-    // A signal the sanitizer did not report comes from code it does not
-    // see: the libraries (their own abort on a corrupt heap, say).
-    return WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == kLibraryFaultExit);
+    return bytes;
+}
+
+int probeSelfTest(const std::string& damaged) {
+    probeSeconds = 2;
+    auto readFile = [&](const std::string& name) {
+        const std::vector<unsigned char> bytes = fileBytes(damaged + "/" + name);
+        if (bytes.empty()) std::fprintf(stderr, "sofa fuzzer probe: cannot read %s/%s\n", damaged.c_str(), name.c_str());
+        return [bytes] { balloon::readSofaDirectivity("input.sofa", bytes, {}); };
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> work;
+        fuzz::Owner expected;
+    };
+    const Case cases[] = {
+        {"an abort in the reader's code", ownAbort, fuzz::Owner::Ours},
+        {"an exception thrown by the reader and not caught", ownThrow, fuzz::Owner::Ours},
+        {"a loop in the reader's code", ownLoop, fuzz::Owner::Ours},
+        {"HDF5 reading past a heap block", readFile("hdf5-global-heap-read-past-its-buffer.nc4"), fuzz::Owner::Library},
+        {"HDF5 looping on an attribute", readFile("hdf5-attribute-read-that-never-ends.nc4"), fuzz::Owner::Library},
+        {"a sound read", [] {}, fuzz::Owner::Nobody},
+    };
+    const char* names[] = {"nobody", "ours", "the library's"};
+    int wrong = 0;
+    for (const Case& c : cases) {
+        const fuzz::Owner owner = faultOwnerInChild(c.work);
+        const bool right = owner == c.expected;
+        wrong += !right;
+        std::printf("sofa fuzzer probe: %s: %s (%s)\n", c.what, names[static_cast<int>(owner)], right ? "right" : "WRONG");
+    }
+    return wrong == 0 ? 0 : 1;
 }
 
 }  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    if (const char* damaged = std::getenv("SOFA_FUZZ_PROBE_SELF_TEST")) std::exit(probeSelfTest(damaged));
+    return 0;
+}
 #endif
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
