@@ -1,6 +1,7 @@
 # A release made from a maker's data folder, checked as the placeholder
 # release is: a folder holding only the ktr cabinet's balloon and the
-# import's record of its source is configured in a build of its own, the
+# import's record of its source (as an import wrote it before it said who
+# gave the licence) is configured in a build of its own, the
 # archive made, and release.check run on it. The archive must bear a data
 # tag in its name and credit the source and licence, with QSA, QSB and QSC
 # on their placeholders.
@@ -14,7 +15,7 @@ file(COPY_FILE ${SOURCE_DIR}/models/data/ktr.f32 ${data}/ktr.f32)
 file(WRITE ${data}/ktr.source.txt
      "# ktr.f32: imported by balloon import-sofa\n"
      "Title: Measured test cabinet\nOrganization: Test Lab\nAuthorContact: lab@example.org\n"
-     "License: CC-BY-SA 4.0\nLicense-Given-By: the file\nDatabaseName: tests\nDateCreated: 2026-12-08\nComment: \n"
+     "License: CC-BY-SA 4.0\nDatabaseName: tests\nDateCreated: 2026-12-08\nComment: \n"
      "File: cabinet.sofa\nSHA-256: 0\nCombination: measurement 1 of 1\nCommand: balloon import-sofa\n")
 
 configure_and_build(${SOURCE_DIR} ${build} ${TOOLCHAIN} ${BUILD_TYPE} ${data} release_package)
