@@ -64,10 +64,10 @@ public:
     static double depression(const PlanePoint& from, const PlanePoint& to) {
         return std::atan2(from.heightM - to.heightM, to.aheadM - from.aheadM);
     }
-    // Distance from `source` along the ray at `aimRad` to the nearest
-    // crossing of the line; where the ray crosses none (a gap, past an end),
-    // the distance of the seat nearest that direction.
-    double distanceAlong(const PlanePoint& source, double aimRad) const {
+    // Distance from `source` along the ray at `aimRad` to its nearest
+    // crossing of a piece of the line, each piece taken `slack` of its
+    // length longer at both ends; HUGE_VAL where it crosses none.
+    double nearestCrossing(const PlanePoint& source, double aimRad, double slack) const {
         const double dx = std::cos(aimRad), dz = -std::sin(aimRad);
         double best = HUGE_VAL;
         for (size_t i = 1; i < points_.size(); ++i) {
@@ -79,8 +79,15 @@ public:
             const double wx = a.aheadM - source.aheadM, wz = a.heightM - source.heightM;
             const double t = (ex * wz - ez * wx) / det;  // along the ray
             const double s = (dx * wz - dz * wx) / det;  // along the piece
-            if (t > 0 && s >= 0 && s <= 1) best = std::min(best, t);
+            if (t > 0 && s >= -slack && s <= 1 + slack) best = std::min(best, t);
         }
+        return best;
+    }
+    // Distance from `source` along the ray at `aimRad` to the nearest
+    // crossing of the line; where the ray crosses none (a gap, past an end),
+    // the distance of the seat nearest that direction.
+    double distanceAlong(const PlanePoint& source, double aimRad) const {
+        double best = nearestCrossing(source, aimRad, 0.0);
         if (best < HUGE_VAL) return best;
         double nearest = HUGE_VAL;
         for (const PlanePoint& p : points_) {
@@ -90,18 +97,7 @@ public:
         return best;
     }
     bool meetsSeats(const PlanePoint& source, double aimRad) const {
-        const double dx = std::cos(aimRad), dz = -std::sin(aimRad);
-        for (size_t i = 1; i < points_.size(); ++i) {
-            if (segments_[i] != segments_[i - 1]) continue;
-            const PlanePoint &a = points_[i - 1], &b = points_[i];
-            const double ex = b.aheadM - a.aheadM, ez = b.heightM - a.heightM;
-            const double det = ex * dz - ez * dx;
-            if (det == 0) continue;
-            const double wx = a.aheadM - source.aheadM, wz = a.heightM - source.heightM;
-            const double t = (ex * wz - ez * wx) / det, s = (dx * wz - dz * wx) / det;
-            if (t > 0 && s >= -1e-9 && s <= 1 + 1e-9) return true;
-        }
-        return false;
+        return nearestCrossing(source, aimRad, 1e-9) < HUGE_VAL;
     }
     // Where an upper edge falls in a gap between segments: the next
     // direction down that meets seats (a hard margin); above the farthest

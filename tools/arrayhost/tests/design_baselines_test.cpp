@@ -11,32 +11,14 @@
 #include <string>
 
 #include "tools/arrayhost/design.h"
+#include "tools/arrayhost/tests/test_session.h"
 
 using namespace arrayhost;
+using namespace arrayhost::test;
 
 namespace {
 
 constexpr double kRad = std::numbers::pi / 180;
-
-Scenario scenarioOf(const std::string& text) {
-    ScenarioError error;
-    auto s = parseScenario(text, "palc.txt", error);
-    EXPECT_TRUE(s.has_value()) << error.message();
-    return s ? *s : Scenario{};
-}
-
-std::unique_ptr<Session> sessionFor(const Scenario& scenario) {
-    std::string error;
-    auto session = Session::open(scenario.plugin, error);
-    EXPECT_TRUE(session && session->setUp(scenario, error)) << error;
-    return session;
-}
-
-DesignOptions quiet() {
-    DesignOptions options;
-    options.showProgress = false;
-    return options;
-}
 
 }  // namespace
 

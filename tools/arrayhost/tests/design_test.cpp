@@ -7,33 +7,15 @@
 #include <string>
 
 #include "tools/arrayhost/design.h"
+#include "tools/arrayhost/tests/test_session.h"
 #include "tools/arrayhost/design_output.h"
 #include "tools/arrayhost/setup_blob.h"
 #include "tools/host/plugin_library.h"
 
 using namespace arrayhost;
+using namespace arrayhost::test;
 
 namespace {
-
-Scenario scenarioOf(const std::string& text) {
-    ScenarioError error;
-    auto s = parseScenario(text, "design.txt", error);
-    EXPECT_TRUE(s.has_value()) << error.message();
-    return s ? *s : Scenario{};
-}
-
-std::unique_ptr<Session> sessionFor(const Scenario& scenario, const Session::ExportWrapper& wrap = {}) {
-    std::string error;
-    auto session = Session::open(scenario.plugin, error, wrap);
-    EXPECT_TRUE(session && session->setUp(scenario, error)) << error;
-    return session;
-}
-
-DesignOptions quiet() {
-    DesignOptions options;
-    options.showProgress = false;
-    return options;
-}
 
 // Splays that shrink down the array between cells 2 and N.
 int shrinkingJoints(const std::vector<double>& splays) {

@@ -15,30 +15,18 @@
 #include "models/ktr4.h"
 #include "tools/arrayhost/coverage.h"
 #include "tools/arrayhost/design.h"
+#include "tools/arrayhost/tests/test_session.h"
 #include "tools/arrayhost/direct_sum.h"
 #include "tools/arrayhost/summation.h"
 
 using namespace arrayhost;
+using namespace arrayhost::test;
 
 namespace {
 
 constexpr double kC = 343.0;
 constexpr int k1kHz = 10, k250Hz = 4;
 const double k6dB = 20 * std::log10(2.0);
-
-Scenario scenarioOf(const std::string& text) {
-    ScenarioError error;
-    auto s = parseScenario(text, "point-sources.txt", error);
-    EXPECT_TRUE(s.has_value()) << error.message();
-    return s ? *s : Scenario{};
-}
-
-std::unique_ptr<Session> sessionFor(const Scenario& scenario) {
-    std::string error;
-    auto session = Session::open(scenario.plugin, error);
-    EXPECT_TRUE(session && session->setUp(scenario, error)) << error;
-    return session;
-}
 
 // The interface's loss as written down: 3 dB per doubling beyond 1 m up to
 // X, 6 dB beyond, X below 1 m counted as 1 m.
